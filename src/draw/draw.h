@@ -1,0 +1,133 @@
+// Sprites, backgrounds, fonts, text, cameras, views and room drawing: the operations the rest of the
+// runtime calls.
+#pragma once
+#include <cstdint>
+
+struct CInstance;
+struct BoundingBox;
+struct Matrix44;
+
+// Room drawing: views, draw events, the GUI layer, the application surface and the cursor.
+void DrawRoom();
+
+// Debug overlay. TimingBar_FrameStart runs at begin of scene, Debug_DrawOverlay at end of scene,
+// Debug_InitOverlay at device set-up, Debug_LogFpsStats at shutdown.
+void TimingBar_Begin(uint32_t colour, const char* label);
+void TimingBar_End();
+void TimingBar_FrameStart();
+void Debug_InitOverlay();
+void Debug_DrawOverlay();
+void Debug_LogFpsStats();
+// Display switches: 2 frame-rate display and timing bars, 0x10 audio debug display.
+extern int32_t Debug_OverlayFlags;
+// The frame's own rate, 1,000,000 / microseconds of its work; fps_real reads it.
+extern float Debug_Fps;
+
+// Cameras.
+class CCamera {
+public:
+    int32_t GetID() const;
+    bool Is2D() const;
+    void GetViewProjMat(Matrix44* out) const;
+    void GetInvViewProjMat(Matrix44* out) const;
+};
+
+class CCameraManager {
+public:
+    static void Reset();  // frees every camera
+    static CCamera* CreateFromView(const uint8_t* viewEntry);  // a room view entry of the game data
+    static void DestroyCamera(int32_t id);
+    static CCamera* CloneCamera(int32_t id);
+    static CCamera* GetCamera(int32_t id);
+    static CCamera* GetActiveCamera();
+    // The hidden instance that is self while camera scripts run; null outside a room.
+    static void CreateScriptInstance();
+    static void DeleteScriptInstance();
+    static CInstance* GetScriptInstance();
+};
+void Camera_CreateDefault();
+
+// Views and the GUI space.
+extern int32_t view_current;  // the view being drawn; 0 outside the view loop
+void View_FollowTargets();
+void Window_FitToRoom();
+void SetViewArea(float x, float y, float width, float height, float angle);
+void GUI_SetProjection();
+extern int32_t GUI_Width;   // -1: not set
+extern int32_t GUI_Height;
+extern bool GUI_Maximise;
+extern float GUI_MaxScaleX;
+extern float GUI_MaxScaleY;
+extern float GUI_MaxOffsetX;  // 2147483648.0: not set
+extern float GUI_MaxOffsetY;
+extern bool GUI_Drawing;      // true while the GUI sub-events run
+
+// Application surface.
+constexpr int32_t APPLICATION_SURFACE_NONE = (int32_t)0xFEEEDEAD;
+extern int32_t AppSurface_Id;
+extern bool AppSurface_Enabled;
+extern bool AppSurface_DrawEnabled;
+extern bool AppSurface_WasEnabled;
+extern int32_t AppSurface_Width;
+extern int32_t AppSurface_Height;
+extern int32_t AppSurface_SavedWidth;
+extern int32_t AppSurface_SavedHeight;
+extern bool AppSurface_ResizePending;
+extern int32_t AppSurface_ResizeWidth;
+extern int32_t AppSurface_ResizeHeight;
+
+// Sprites.
+class CSprite {
+public:
+    // Pixel-exact tests of one frame placed at (x, y) with the given scale and angle (degrees).
+    bool PreciseCollisionPoint(int32_t frame, const BoundingBox& box, int32_t x, int32_t y, float xscale,
+                               float yscale, float angle, int32_t px, int32_t py);
+    bool PreciseCollisionRectangle(int32_t frame, const BoundingBox& box, int32_t x, int32_t y, float xscale,
+                                   float yscale, float angle, int32_t left, int32_t top, int32_t right,
+                                   int32_t bottom);
+    bool PreciseCollisionEllipse(int32_t frame, const BoundingBox& box, int32_t x, int32_t y, float xscale,
+                                 float yscale, float angle, int32_t left, int32_t top, int32_t right,
+                                 int32_t bottom);
+    bool PreciseCollisionLine(int32_t frame, const BoundingBox& box, int32_t x, int32_t y, float xscale,
+                              float yscale, float angle, int32_t x1, int32_t y1, int32_t x2, int32_t y2);
+};
+void Sprite_Init();
+bool Sprite_Load(uint8_t* body, uint32_t size, uint8_t* base);
+void Sprite_InitTextures();
+void Sprite_FreeAll();
+CSprite* Sprite_Data(int32_t index);
+bool Sprite_Exists(int32_t index);
+int32_t Sprite_Find(const char* name);
+bool PreciseCollision(CSprite* sprite1, int32_t frame1, const BoundingBox& box1, int32_t x1, int32_t y1,
+                      float xscale1, float yscale1, float angle1, CSprite* sprite2, int32_t frame2,
+                      const BoundingBox& box2, int32_t x2, int32_t y2, float xscale2, float yscale2,
+                      float angle2);
+
+// Backgrounds.
+class CBackground {
+public:
+    int32_t GetWidth() const;
+    int32_t GetHeight() const;
+};
+void Background_Init();
+bool Background_Load(uint8_t* body, uint32_t size, uint8_t* base);
+void Background_InitTextures();
+void Background_FreeAll();
+CBackground* Background_Data(int32_t index);
+bool Background_Exists(int32_t index);
+int32_t Background_Find(const char* name);
+
+// Fonts and text.
+void Font_Init();
+bool Font_Load(uint8_t* body, uint32_t size, uint8_t* base);
+void Font_InitTextures();
+void Font_FreeAll();
+int32_t Font_Find(const char* name);
+void Text_Shutdown();
+void Text_ResetState();
+
+// Built-in registration.
+void InitCameraFunctions();
+void InitGraphicFunctions();
+void InitResourceFunctions();
+void Init3DFunctions();

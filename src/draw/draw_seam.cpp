@@ -1,0 +1,138 @@
+// Until the drawing subsystem exists: no resources, no cameras, nothing drawn.
+#include "draw/draw.h"
+
+#include "core/seam_trace.h"
+
+int32_t Debug_OverlayFlags = 2;
+float Debug_Fps = 0.0f;
+
+int32_t view_current = 0;
+int32_t GUI_Width = -1;
+int32_t GUI_Height = -1;
+bool GUI_Maximise = false;
+float GUI_MaxScaleX = 1.0f;
+float GUI_MaxScaleY = 1.0f;
+float GUI_MaxOffsetX = 2147483648.0f;
+float GUI_MaxOffsetY = 2147483648.0f;
+bool GUI_Drawing = false;
+
+int32_t AppSurface_Id = APPLICATION_SURFACE_NONE;
+bool AppSurface_Enabled = true;
+bool AppSurface_DrawEnabled = true;
+bool AppSurface_WasEnabled = true;
+int32_t AppSurface_Width = -1;
+int32_t AppSurface_Height = -1;
+int32_t AppSurface_SavedWidth = -1;
+int32_t AppSurface_SavedHeight = -1;
+bool AppSurface_ResizePending = false;
+int32_t AppSurface_ResizeWidth = -1;
+int32_t AppSurface_ResizeHeight = -1;
+
+void DrawRoom() { SeamTrace_Record("DrawRoom"); }
+
+void TimingBar_Begin(uint32_t, const char*) { SeamTrace_Record("TimingBar_Begin"); }
+void TimingBar_End() { SeamTrace_Record("TimingBar_End"); }
+void TimingBar_FrameStart() { SeamTrace_Record("TimingBar_FrameStart"); }
+void Debug_InitOverlay() { SeamTrace_Record("Debug_InitOverlay"); }
+void Debug_DrawOverlay() { SeamTrace_Record("Debug_DrawOverlay"); }
+void Debug_LogFpsStats() { SeamTrace_Record("Debug_LogFpsStats"); }
+
+// No camera exists while cameras are a seam, so these are never reached.
+int32_t CCamera::GetID() const { return -1; }
+bool CCamera::Is2D() const { return true; }
+void CCamera::GetViewProjMat(Matrix44*) const {}
+void CCamera::GetInvViewProjMat(Matrix44*) const {}
+
+void CCameraManager::Reset() { SeamTrace_Record("CCameraManager::Reset"); }
+CCamera* CCameraManager::CreateFromView(const uint8_t*)
+{
+    SeamTrace_Record("CCameraManager::CreateFromView");
+    return nullptr;
+}
+void CCameraManager::DestroyCamera(int32_t) { SeamTrace_Record("CCameraManager::DestroyCamera"); }
+CCamera* CCameraManager::CloneCamera(int32_t)
+{
+    SeamTrace_Record("CCameraManager::CloneCamera");
+    return nullptr;
+}
+CCamera* CCameraManager::GetCamera(int32_t) { return nullptr; }
+CCamera* CCameraManager::GetActiveCamera() { return nullptr; }
+void CCameraManager::CreateScriptInstance() { SeamTrace_Record("CCameraManager::CreateScriptInstance"); }
+void CCameraManager::DeleteScriptInstance() { SeamTrace_Record("CCameraManager::DeleteScriptInstance"); }
+CInstance* CCameraManager::GetScriptInstance() { return nullptr; }
+void Camera_CreateDefault() { SeamTrace_Record("Camera_CreateDefault"); }
+
+void View_FollowTargets() { SeamTrace_Record("View_FollowTargets"); }
+void Window_FitToRoom() { SeamTrace_Record("Window_FitToRoom"); }
+void SetViewArea(float, float, float, float, float) { SeamTrace_Record("SetViewArea"); }
+void GUI_SetProjection() { SeamTrace_Record("GUI_SetProjection"); }
+
+// No sprite or background exists while they are a seam, so these are never reached.
+bool CSprite::PreciseCollisionPoint(int32_t, const BoundingBox&, int32_t, int32_t, float, float, float, int32_t,
+                                    int32_t)
+{
+    return false;
+}
+bool CSprite::PreciseCollisionRectangle(int32_t, const BoundingBox&, int32_t, int32_t, float, float, float,
+                                        int32_t, int32_t, int32_t, int32_t)
+{
+    return false;
+}
+bool CSprite::PreciseCollisionEllipse(int32_t, const BoundingBox&, int32_t, int32_t, float, float, float,
+                                      int32_t, int32_t, int32_t, int32_t)
+{
+    return false;
+}
+bool CSprite::PreciseCollisionLine(int32_t, const BoundingBox&, int32_t, int32_t, float, float, float, int32_t,
+                                   int32_t, int32_t, int32_t)
+{
+    return false;
+}
+int32_t CBackground::GetWidth() const { return 0; }
+int32_t CBackground::GetHeight() const { return 0; }
+
+void Sprite_Init() { SeamTrace_Record("Sprite_Init"); }
+bool Sprite_Load(uint8_t*, uint32_t, uint8_t*)
+{
+    SeamTrace_Record("Sprite_Load");
+    return true;
+}
+void Sprite_InitTextures() { SeamTrace_Record("Sprite_InitTextures"); }
+void Sprite_FreeAll() { SeamTrace_Record("Sprite_FreeAll"); }
+CSprite* Sprite_Data(int32_t) { return nullptr; }
+bool Sprite_Exists(int32_t) { return false; }
+int32_t Sprite_Find(const char*) { return -1; }
+bool PreciseCollision(CSprite*, int32_t, const BoundingBox&, int32_t, int32_t, float, float, float, CSprite*,
+                      int32_t, const BoundingBox&, int32_t, int32_t, float, float, float)
+{
+    return false;
+}
+
+void Background_Init() { SeamTrace_Record("Background_Init"); }
+bool Background_Load(uint8_t*, uint32_t, uint8_t*)
+{
+    SeamTrace_Record("Background_Load");
+    return true;
+}
+void Background_InitTextures() { SeamTrace_Record("Background_InitTextures"); }
+void Background_FreeAll() { SeamTrace_Record("Background_FreeAll"); }
+CBackground* Background_Data(int32_t) { return nullptr; }
+bool Background_Exists(int32_t) { return false; }
+int32_t Background_Find(const char*) { return -1; }
+
+void Font_Init() { SeamTrace_Record("Font_Init"); }
+bool Font_Load(uint8_t*, uint32_t, uint8_t*)
+{
+    SeamTrace_Record("Font_Load");
+    return true;
+}
+void Font_InitTextures() { SeamTrace_Record("Font_InitTextures"); }
+void Font_FreeAll() { SeamTrace_Record("Font_FreeAll"); }
+int32_t Font_Find(const char*) { return -1; }
+void Text_Shutdown() { SeamTrace_Record("Text_Shutdown"); }
+void Text_ResetState() { SeamTrace_Record("Text_ResetState"); }
+
+void InitCameraFunctions() { SeamTrace_Record("InitCameraFunctions"); }
+void InitGraphicFunctions() { SeamTrace_Record("InitGraphicFunctions"); }
+void InitResourceFunctions() { SeamTrace_Record("InitResourceFunctions"); }
+void Init3DFunctions() { SeamTrace_Record("Init3DFunctions"); }

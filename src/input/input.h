@@ -1,0 +1,78 @@
+// Input state, gamepads, virtual keys and user interaction: the operations the rest of the runtime calls.
+#pragma once
+#include <cstdint>
+
+class IniFile;
+
+// Life cycle and the per-step poll.
+void IO_Init();
+void IO_Update();
+void IO_Clear();             // all keyboard and mouse state
+void IO_ClearVirtualKeys();  // room end
+void IO_End();
+void IO_DrawVirtualKeys();
+void IO_LoadVirtualButtons(IniFile* ini);  // section "IO_VIRTUAL_BUTTONS" of options.ini
+
+// State of this step: keys 8..255, mouse buttons 1..3 of devices 0..9.
+bool IO_KeyDown(int32_t key);
+bool IO_KeyPressed(int32_t key);
+bool IO_KeyReleased(int32_t key);
+bool IO_MouseDown(int32_t button, int32_t device);
+bool IO_MousePressed(int32_t button, int32_t device);
+bool IO_MouseReleased(int32_t button, int32_t device);
+bool IO_WheelUp(int32_t device);
+bool IO_WheelDown(int32_t device);
+
+// The variables mouse_button, mouse_lastbutton, keyboard_key, keyboard_lastkey, keyboard_lastchar and
+// keyboard_string. Setters ignore values out of range.
+int32_t IO_MouseButton(int32_t device);
+int32_t IO_MouseLastButton(int32_t device);
+void IO_SetMouseButton(int32_t button, int32_t device);
+void IO_SetMouseLastButton(int32_t button, int32_t device);
+int32_t IO_GetCurrentKey();
+void IO_SetCurrentKey(int32_t key);
+int32_t IO_GetLastKey();
+void IO_SetLastKey(int32_t key);
+uint16_t IO_GetLastChar();
+void IO_SetLastChar(int8_t byte);  // sign-extended to 16 bits
+const char* IO_GetKeyboardString();  // UTF-8; valid until the next change
+void IO_SetKeyboardString(const char* text);  // null empties it; at most 1024 characters are kept
+
+// Pointers (mouse or touch points); only entry 0 is fed here. Bit 31 of flags: down.
+struct PointerState {
+    uint32_t flags;
+    int32_t x;
+    int32_t y;
+    int32_t unused;
+    int32_t eventField;
+};
+static_assert(sizeof(PointerState) == 20);
+extern PointerState g_PointerStates[128];
+extern PointerState g_PointerSnapshot[128];  // the live table copied by the main loop before each frame
+
+// Mouse positions in window client pixels.
+struct MousePosition {
+    int32_t x;
+    int32_t y;
+};
+extern MousePosition IO_RawMouse;         // written on every mouse move, latched once per step
+extern MousePosition IO_DeviceMouse[10];  // per mouse device
+
+// Gamepads. JoystickMask: bit 0 joystick 1, bit 1 joystick 2, 0x10000 rescan requested.
+extern uint32_t JoystickMask;
+void ReadJoystick();
+void Gamepad_Rediscover();
+void XInput_DetectPads();
+void DirectInput_DetectPads();
+void DirectInput_Init();
+
+// User interaction.
+void ShowMessageBox(const char* text);  // modal, captioned with the game's display name
+const char* Game_DisplayName();
+// Set while a modeless dialog is open; the message pump offers it every message first.
+extern void* ModelessDialogWindow;
+void Timing_Sleep(int64_t microseconds);
+
+// Built-in registration.
+void InitInteractionFunctions();
+void InitGamepadFunctions();

@@ -1,0 +1,156 @@
+// Until the input subsystem exists: no input arrives, but the values scripts set are kept.
+#include "input/input.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+#include "core/seam_trace.h"
+#include "core/text.h"
+#include "platform/hooks.h"
+
+PointerState g_PointerStates[128];
+PointerState g_PointerSnapshot[128];
+MousePosition IO_RawMouse;
+MousePosition IO_DeviceMouse[10];
+uint32_t JoystickMask = 0;
+void* ModelessDialogWindow = nullptr;
+
+namespace {
+
+constexpr int kInputMouseDevices = 10;
+constexpr int kKeyboardStringChars = 1024;
+
+struct SeamInputState {
+    int32_t mouseButton[kInputMouseDevices];
+    int32_t mouseLastButton[kInputMouseDevices];
+    int32_t currentKey;
+    int32_t lastKey;
+    uint16_t lastChar;
+    char keyboardString[kKeyboardStringChars * 3 + 1];  // characters are 1 to 3 bytes
+};
+SeamInputState g_seamInput;
+
+bool InputDeviceInRange(int32_t device) { return device >= 0 && device < kInputMouseDevices; }
+
+}  // namespace
+
+void IO_Init()
+{
+    SeamTrace_Record("IO_Init");
+    std::memset(g_PointerSnapshot, 0, sizeof g_PointerSnapshot);
+    IO_Clear();
+}
+
+void IO_Update() { SeamTrace_Record("IO_Update"); }
+
+void IO_Clear()
+{
+    SeamTrace_Record("IO_Clear");
+    g_seamInput.keyboardString[0] = '\0';
+    g_seamInput.currentKey = 0;
+    g_seamInput.lastKey = 0;
+    g_seamInput.lastChar = 0;
+    g_seamInput.mouseButton[0] = 0;
+    g_seamInput.mouseLastButton[0] = 0;
+}
+
+void IO_ClearVirtualKeys() { SeamTrace_Record("IO_ClearVirtualKeys"); }
+void IO_End() { SeamTrace_Record("IO_End"); }
+void IO_DrawVirtualKeys() { SeamTrace_Record("IO_DrawVirtualKeys"); }
+void IO_LoadVirtualButtons(IniFile*) { SeamTrace_Record("IO_LoadVirtualButtons"); }
+
+bool IO_KeyDown(int32_t) { return false; }
+bool IO_KeyPressed(int32_t) { return false; }
+bool IO_KeyReleased(int32_t) { return false; }
+bool IO_MouseDown(int32_t, int32_t) { return false; }
+bool IO_MousePressed(int32_t, int32_t) { return false; }
+bool IO_MouseReleased(int32_t, int32_t) { return false; }
+bool IO_WheelUp(int32_t) { return false; }
+bool IO_WheelDown(int32_t) { return false; }
+
+int32_t IO_MouseButton(int32_t device)
+{
+    return InputDeviceInRange(device) ? g_seamInput.mouseButton[device] : 0;
+}
+
+int32_t IO_MouseLastButton(int32_t device)
+{
+    return InputDeviceInRange(device) ? g_seamInput.mouseLastButton[device] : 0;
+}
+
+void IO_SetMouseButton(int32_t button, int32_t device)
+{
+    SeamTrace_Record("IO_SetMouseButton");
+    if (button >= 1 && button <= 3 && InputDeviceInRange(device)) g_seamInput.mouseButton[device] = button;
+}
+
+void IO_SetMouseLastButton(int32_t button, int32_t device)
+{
+    SeamTrace_Record("IO_SetMouseLastButton");
+    if (button >= 1 && button <= 3 && InputDeviceInRange(device)) g_seamInput.mouseLastButton[device] = button;
+}
+
+int32_t IO_GetCurrentKey() { return g_seamInput.currentKey; }
+
+void IO_SetCurrentKey(int32_t key)
+{
+    SeamTrace_Record("IO_SetCurrentKey");
+    if (key >= 0 && key <= 255) g_seamInput.currentKey = key;
+}
+
+int32_t IO_GetLastKey() { return g_seamInput.lastKey; }
+
+void IO_SetLastKey(int32_t key)
+{
+    SeamTrace_Record("IO_SetLastKey");
+    g_seamInput.lastKey = key;
+}
+
+uint16_t IO_GetLastChar() { return g_seamInput.lastChar; }
+
+void IO_SetLastChar(int8_t byte)
+{
+    SeamTrace_Record("IO_SetLastChar");
+    g_seamInput.lastChar = (uint16_t)(int16_t)byte;
+}
+
+const char* IO_GetKeyboardString() { return g_seamInput.keyboardString; }
+
+void IO_SetKeyboardString(const char* text)
+{
+    SeamTrace_Record("IO_SetKeyboardString");
+    if (!text) text = "";
+    const char* end = text;
+    for (int n = 0; n < kKeyboardStringChars && *end; ++n) UTF8_GetChar(&end);
+    size_t bytes = (size_t)(end - text);
+    std::memcpy(g_seamInput.keyboardString, text, bytes);
+    g_seamInput.keyboardString[bytes] = '\0';
+}
+
+void ReadJoystick() { SeamTrace_Record("ReadJoystick"); }
+void Gamepad_Rediscover() { SeamTrace_Record("Gamepad_Rediscover"); }
+void XInput_DetectPads() { SeamTrace_Record("XInput_DetectPads"); }
+void DirectInput_DetectPads() { SeamTrace_Record("DirectInput_DetectPads"); }
+void DirectInput_Init() { SeamTrace_Record("DirectInput_Init"); }
+
+// The loader owns the display name once the game header is read; until then the default stands.
+const char* Game_DisplayName() { return "Made with Kelvane: Studio"; }
+
+void ShowMessageBox(const char* text)
+{
+    SeamTrace_Record("ShowMessageBox");
+    MessageBoxRequest request{Game_DisplayName(), text, MB_BUTTONS_OK, MB_ANSWER_OK};
+    Platform_MessageBox(request);
+}
+
+void Timing_Sleep(int64_t microseconds)
+{
+    if (microseconds <= 0) return;
+    timespec wait{(time_t)(microseconds / 1000000), (long)(microseconds % 1000000) * 1000};
+    while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+    }
+}
+
+void InitInteractionFunctions() { SeamTrace_Record("InitInteractionFunctions"); }
+void InitGamepadFunctions() { SeamTrace_Record("InitGamepadFunctions"); }

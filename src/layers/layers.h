@@ -1,0 +1,64 @@
+// Layers, tilemaps, instance collision, paths and motion: the operations the rest of the runtime calls.
+#pragma once
+#include <cstdint>
+
+struct CInstance;
+struct CRoom;
+struct BoundingBox;
+class CLayer;
+
+// Layers of a room.
+void Layer_BuildRoomLayers(CRoom* room, uint8_t* layerList);  // the layer list of a ROOM entry
+void Layer_FreeRoomLayers(CRoom* room);
+void Layer_CopyRoomLayers(CRoom* target, CRoom* source);
+void Layer_RoomStart(CRoom* room);
+void Layer_RoomEnd(CRoom* room);
+void Layer_AddInstance(CRoom* room, CInstance* instance);
+void Layer_AddInstanceToLayer(CRoom* room, CLayer* layer, CInstance* instance);
+void Layer_RemoveInstance(CRoom* room, CInstance* instance);
+void Layer_InstanceDepthChanged(CRoom* room, CInstance* instance);
+int32_t Layer_FindLayerOfInstance(CRoom* room, int32_t instanceId);  // layer id or -1
+CLayer* Layer_FindById(CRoom* room, int32_t id);
+// Self of layer begin and end scripts; null when there is none.
+extern CInstance* Layer_ScriptInstance;
+
+// Instance collision.
+void HandleCollision();
+// True when instance boxes live in the spatial tree: boxes truncate instead of rounding.
+extern bool CollisionTreeMode;
+void Collision_MarkDirty(CInstance* instance);
+void Collision_AddInstance(CInstance* instance);
+uint8_t Collision_UpdateInstance(CInstance* instance, const BoundingBox& oldBox);
+void Collision_RemoveInstance(CInstance* instance);
+void Collision_RebuildTree();
+// Deletes the whole tree (before a mass removal that Collision_RebuildTree follows).
+void Collision_DestroyTree();
+
+// Growable array of instances; the game world keeps its deferred lists in these.
+struct InstanceList {
+    CInstance** items;
+    int32_t capacity;
+    int32_t count;
+    // Index of the instance, appended when it is not there yet.
+    int32_t AddUnique(CInstance* instance);
+};
+
+// Paths.
+class CPath {
+public:
+    double GetLength() const;
+    // Point and speed factor (100 = normal) at relative position t in [0, 1].
+    void GetPosition(double t, double* x, double* y, double* speed) const;
+    double XPosition(double t) const;
+    double YPosition(double t) const;
+};
+void Path_Init();
+bool Path_Load(uint8_t* body, uint32_t size, uint8_t* base);
+CPath* Path_Data(int32_t index);
+int32_t Path_Find(const char* name);
+
+void MotionGrid_FreeAll();
+
+// Built-in registration.
+void InitGameFunctions();
+void InitLayerFunctions();

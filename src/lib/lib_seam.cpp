@@ -1,0 +1,34 @@
+// Until the file, maths and miscellaneous built-ins exist: no open files, no requests.
+#include "lib/lib.h"
+
+#include "core/memory_manager.h"
+#include "core/seam_trace.h"
+
+HTTP_REQ_CONTEXT* AsyncRequests = nullptr;
+int32_t AsyncRequestIdCounter = 0;
+bool g_ActionRelative = false;
+
+HTTP_REQ_CONTEXT::~HTTP_REQ_CONTEXT()
+{
+    MemFree(buffer);
+    MemFree(url);
+}
+
+void FileFunctions_Shutdown()
+{
+    SeamTrace_Record("FileFunctions_Shutdown");
+    AsyncRequests = nullptr;
+}
+
+struct tm* Date_Now()
+{
+    static struct tm libSeamNow;
+    time_t now = time(nullptr);
+    localtime_r(&now, &libSeamNow);
+    return &libSeamNow;
+}
+
+void InitFileFunctions() { SeamTrace_Record("InitFileFunctions"); }
+void InitMathFunctions() { SeamTrace_Record("InitMathFunctions"); }
+void InitActionFunctions() { SeamTrace_Record("InitActionFunctions"); }
+void InitMiscFunctions() { SeamTrace_Record("InitMiscFunctions"); }

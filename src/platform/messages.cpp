@@ -1,0 +1,40 @@
+#include "platform/messages.h"
+
+#include "world/run_state.h"
+
+#include <SDL.h>
+
+namespace {
+WindowEventHandler g_windowEventHandler = nullptr;
+bool g_quitPosted = false;
+}  // namespace
+
+void ProcessMessages()
+{
+    if (g_quitPosted) {
+        g_quitPosted = false;
+        g_Running = false;
+        return;
+    }
+    if (!SDL_WasInit(SDL_INIT_VIDEO)) return;
+    SDL_Event event;
+    while (SDL_PollEvent(&event)) {
+        if (event.type == SDL_QUIT) {
+            g_Running = false;
+            return;
+        }
+        if (g_windowEventHandler) g_windowEventHandler(event);
+    }
+}
+
+void Window_PostQuit()
+{
+    if (SDL_WasInit(SDL_INIT_VIDEO)) {
+        SDL_Event quit{};
+        quit.type = SDL_QUIT;
+        if (SDL_PushEvent(&quit) == 1) return;
+    }
+    g_quitPosted = true;
+}
+
+void Platform_SetWindowEventHandler(WindowEventHandler handler) { g_windowEventHandler = handler; }

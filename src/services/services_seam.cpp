@@ -1,0 +1,48 @@
+// Until the platform services exist: no extensions, no Steam, no store.
+#include "services/services.h"
+
+#include "core/seam_trace.h"
+
+int32_t IAP_DataMap = -1;
+
+void Services_Process() { SeamTrace_Record("Services_Process"); }
+void Services_Shutdown() { SeamTrace_Record("Services_Shutdown"); }
+void IAP_ProcessEvents() { SeamTrace_Record("IAP_ProcessEvents"); }
+void Social_ProcessEvents() { SeamTrace_Record("Social_ProcessEvents"); }
+void OSPauseEvent_Register() { SeamTrace_Record("OSPauseEvent_Register"); }
+
+void Steam_Process() { SeamTrace_Record("Steam_Process"); }
+void Steam_Shutdown() { SeamTrace_Record("Steam_Shutdown"); }
+void InitSteamFunctions() { SeamTrace_Record("InitSteamFunctions"); }
+
+bool Extension_Load(uint8_t*, uint32_t, uint8_t*)
+{
+    SeamTrace_Record("Extension_Load");
+    return true;
+}
+
+bool Extension_Prepare()
+{
+    SeamTrace_Record("Extension_Prepare");
+    return true;
+}
+
+bool Extension_Initialise()
+{
+    SeamTrace_Record("Extension_Initialise");
+    return true;
+}
+
+bool Extension_Finalise()
+{
+    SeamTrace_Record("Extension_Finalise");
+    return true;
+}
+
+int32_t Extension_FindFunction(const char*) { return -1; }
+bool Extension_CallFunction(int32_t, int32_t, RValue*, RValue*) { return false; }
+
+void InitPushFunctions() { SeamTrace_Record("InitPushFunctions"); }
+void InitServiceFunctions() { SeamTrace_Record("InitServiceFunctions"); }
+void InitWin8Functions() { SeamTrace_Record("InitWin8Functions"); }
+void InitOSVariables() { SeamTrace_Record("InitOSVariables"); }

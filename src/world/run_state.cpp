@@ -1,0 +1,19 @@
+#include "world/run_state.h"
+
+#include "core/memory_manager.h"
+#include "core/text.h"
+
+bool g_Running = false;
+bool g_RestartFlag = false;
+bool g_FirstRun = true;
+char* g_GameFile = nullptr;
+bool g_ChildGame = false;
+char* g_ProjectName = nullptr;
+uint32_t g_WindowFlags = 0;
+char* g_WorkingDirectory = nullptr;
+
+void GameFile_Set(const char* path)
+{
+    MemFree(g_GameFile);
+    g_GameFile = (path && *path) ? String_Duplicate(path) : nullptr;
+}

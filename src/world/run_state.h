@@ -1,0 +1,18 @@
+// Run-wide state of the entry point and the run cycle.
+#pragma once
+#include <cstdint>
+
+extern bool g_Running;     // 1 while the main loop runs
+extern bool g_RestartFlag; // another run cycle follows this one
+extern bool g_FirstRun;    // 1 until the first run cycle has ended
+extern char* g_GameFile;   // game data file of this run, or null
+extern bool g_ChildGame;   // started by a game change with an exit file
+
+// Header fields the entry point needs before the loader owns them.
+extern char* g_ProjectName;    // names the save folder
+extern uint32_t g_WindowFlags; // bit 13: save area under the config folder
+
+void GameFile_Set(const char* path);  // copies; null or empty clears
+
+// working_directory: the game file's folder with its trailing '/', set while the game loads; null before.
+extern char* g_WorkingDirectory;

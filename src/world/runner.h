@@ -1,0 +1,36 @@
+// The run cycle: early initialisation, start-up, the main loop, end of game, shutdown, and again
+// with a new command line when a game change asked for it.
+#pragma once
+
+// The process entry: runs run cycles until no restart is asked for. Returns the exit status:
+// 1 when the last cycle never entered its main loop, else 0.
+int WinMain(int argc, const char* const* argv);
+
+// Builds the next command line after a run: a requested game change, else the -exit file.
+void PrepareGameChange();
+
+// Steps the run cycle calls; built by start-up, the main loop and room flow.
+bool InitRunnerSystems();
+void RunnerStartup();
+void MainLoopTick();
+void EndGame();
+void Runner_EndOfRun();
+void Runner_Shutdown();
+void ResetRunGlobals();
+
+// The run cycle calls its steps through this table so that tests can put recording fakes in.
+struct RunCycleSteps {
+    bool (*initRunnerSystems)();
+    void (*runnerStartup)();
+    void (*copyPointerStates)();
+    void (*mainLoopTick)();
+    void (*processMessages)();
+    void (*endGame)();
+    void (*endOfRun)();
+    void (*postQuit)();
+    void (*shutdown)();
+    void (*resetRunGlobals)();
+    void (*installHeadlessHandlers)();
+};
+const RunCycleSteps& RunCycle_DefaultSteps();
+void RunCycle_SetSteps(const RunCycleSteps* steps);  // null restores the defaults

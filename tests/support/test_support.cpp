@@ -1,0 +1,40 @@
+#include "test_support.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+namespace kvtest {
+
+std::string g_scratchDir;
+
+const std::string& ScratchDir() { return g_scratchDir; }
+
+ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name)
+{
+    const char* old = std::getenv(name);
+    hadOld_ = old != nullptr;
+    if (old) old_ = old;
+    if (value) setenv(name, value, 1);
+    else unsetenv(name);
+}
+
+ScopedEnv::~ScopedEnv()
+{
+    if (hadOld_) setenv(name_.c_str(), old_.c_str(), 1);
+    else unsetenv(name_.c_str());
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace kvtest

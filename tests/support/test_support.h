@@ -1,0 +1,25 @@
+// Helpers shared by the GoogleTest suites.
+#pragma once
+#include <string>
+
+namespace kvtest {
+
+// The scratch folder this test process runs in (also HOME; XDG folders lie below it).
+const std::string& ScratchDir();
+
+// Sets or unsets an environment variable for the rest of the scope.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value);  // value null: unset
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+private:
+    std::string name_, old_;
+    bool hadOld_;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+
+}  // namespace kvtest
