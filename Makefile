@@ -60,11 +60,13 @@ fuzz: deps build-fuzz/build.ninja
 	done
 
 build-bench/build.ninja:
-	cmake -S . -B build-bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DKV_BENCH=ON
+	cmake -S . -B build-bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DKV_BENCH=ON -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG"
+
+BENCHES := $(patsubst bench/%.cpp,bench_%,$(wildcard bench/*.cpp))
 
 bench: deps build-bench/build.ninja
-	cmake --build build-bench -j $(JOBS)
-	@for b in build-bench/bench/bench_*; do echo "== $$b"; $$b; done
+	cmake --build build-bench -j $(JOBS) --target $(BENCHES)
+	@for b in $(BENCHES); do echo "== $$b"; build-bench/bench/$$b; done
 
 clean:
 	rm -rf build build-sanitize build-tsan build-fuzz build-bench

@@ -1,6 +1,7 @@
 // The message pump runs every few thousand bytecode branches and in the frame-sleep spin: with nothing
 // pending it must cost about what SDL's own pump and poll cost, and next to nothing without video.
 #include "platform/messages.h"
+#include "platform/platform.h"
 
 #include <SDL.h>
 #include <benchmark/benchmark.h>
@@ -25,9 +26,9 @@ struct VideoUp {
     VideoUp()
     {
         setenv("SDL_VIDEODRIVER", "dummy", 1);
-        SDL_InitSubSystem(SDL_INIT_VIDEO);
+        Platform_StartVideo();
     }
-    ~VideoUp() { SDL_QuitSubSystem(SDL_INIT_VIDEO); }
+    ~VideoUp() { Platform_StopVideo(); }
 };
 
 void BM_BareSdlPumpAndPoll(benchmark::State& state)

@@ -4,6 +4,8 @@
 
 #include <SDL.h>
 
+extern bool g_PlatformVideoStarted;
+
 namespace {
 WindowEventHandler g_windowEventHandler = nullptr;
 bool g_quitPosted = false;
@@ -16,7 +18,7 @@ void ProcessMessages()
         g_Running = false;
         return;
     }
-    if (!SDL_WasInit(SDL_INIT_VIDEO)) return;
+    if (!g_PlatformVideoStarted) return;
     SDL_Event event;
     while (SDL_PollEvent(&event)) {
         if (event.type == SDL_QUIT) {
@@ -29,7 +31,7 @@ void ProcessMessages()
 
 void Window_PostQuit()
 {
-    if (SDL_WasInit(SDL_INIT_VIDEO)) {
+    if (g_PlatformVideoStarted) {
         SDL_Event quit{};
         quit.type = SDL_QUIT;
         if (SDL_PushEvent(&quit) == 1) return;

@@ -4,7 +4,7 @@
 union SDL_Event;
 
 // Drains pending events without waiting. A quit clears the running flag and ends the drain; other
-// events go to the window-event handler. Does nothing while SDL video is not started. Never allocates.
+// events go to the window-event handler. Does nothing while video is not started (Platform_StartVideo). Never allocates.
 void ProcessMessages();
 // Asks the main loop to end: a quit event, or, without SDL video, a flag the next pump applies.
 void Window_PostQuit();

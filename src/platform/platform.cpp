@@ -2,6 +2,25 @@
 
 #include "input/input.h"
 
+#include <SDL.h>
+
 #include <cstring>
 
+bool g_PlatformVideoStarted = false;  // read by the message pump
+
 void Platform_Init() { std::memset(g_PointerStates, 0, sizeof g_PointerStates); }
+
+bool Platform_StartVideo()
+{
+    if (!g_PlatformVideoStarted) g_PlatformVideoStarted = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+    return g_PlatformVideoStarted;
+}
+
+void Platform_StopVideo()
+{
+    if (!g_PlatformVideoStarted) return;
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    g_PlatformVideoStarted = false;
+}
+
+bool Platform_VideoStarted() { return g_PlatformVideoStarted; }

@@ -3,3 +3,9 @@
 
 // Zeroes the pointer-state table; the rest of the desktop set-up has nothing to do here.
 void Platform_Init();
+
+// SDL video is started and stopped only through these, so the message pump can tell with one load
+// whether there is anything to pump.
+bool Platform_StartVideo();  // false when SDL video cannot start (no display)
+void Platform_StopVideo();
+bool Platform_VideoStarted();

@@ -77,24 +77,22 @@ protected:
 
     static std::string Game(const char* name, size_t capacity = 2048)
     {
-        std::vector<char> out(capacity + 1, 'x');
-        out.back() = '\0';
+        std::string out(capacity, 'x');  // a missing terminator shows as trailing 'x's
         bool given = GameArea_ResolvePath(out.data(), capacity, name);
         EXPECT_EQ(given, out[0] != '\0');
-        return out.data();
+        return out.c_str();
     }
 
     // The save-area result and everything the resolution printed.
     static std::string Save(const char* name, std::string* log = nullptr, size_t capacity = 2048)
     {
-        std::vector<char> out(capacity + 1, 'x');
-        out.back() = '\0';
+        std::string out(capacity, 'x');  // a missing terminator shows as trailing 'x's
         testing::internal::CaptureStdout();
         bool given = SaveArea_ResolvePath(out.data(), capacity, name);
         std::string printed = testing::internal::GetCapturedStdout();
         EXPECT_EQ(given, out[0] != '\0');
         if (log) *log = printed;
-        return out.data();
+        return out.c_str();
     }
 
     static std::string Refused(const std::string& full)
@@ -308,6 +306,13 @@ TEST_F(FileAreasTest, AllowListMatching)
     FileArea_AddAllowed(&list, changing.c_str(), false);
     changing[1] = 'X';
     EXPECT_TRUE(FileArea_IsAllowed(&list, "/Data/Copied"));
+
+    // The runtime never removes entries; this local list goes away with the test.
+    while (FileArea_AllowEntry* entry = list.head) {
+        list.head = entry->next;
+        MemFree(entry->path);
+        MemFree(entry);
+    }
 }
 
 TEST_F(FileAreasTest, SaveAreaWholeFiles)

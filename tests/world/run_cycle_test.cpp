@@ -3,6 +3,7 @@
 #include "input/input.h"
 #include "platform/crash_handlers.h"
 #include "platform/messages.h"
+#include "platform/platform.h"
 #include "test_support.h"
 #include "world/runner.h"
 
@@ -169,14 +170,14 @@ TEST(Messages, PostQuitThenPumpClearsTheRunningFlag)
 {
     {
         kvtest::ScopedEnv driver("SDL_VIDEODRIVER", "dummy");
-        ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0) << SDL_GetError();
+        ASSERT_TRUE(Platform_StartVideo()) << SDL_GetError();
         g_Running = true;
         ProcessMessages();
         EXPECT_TRUE(g_Running);  // nothing pending
         Window_PostQuit();
         ProcessMessages();
         EXPECT_FALSE(g_Running);
-        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        Platform_StopVideo();
     }
     // Without SDL video the pump returns at once; a posted quit still reaches the next pump.
     g_Running = true;
