@@ -8,8 +8,6 @@ add_library(kv_test_support STATIC ${CMAKE_SOURCE_DIR}/tests/support/test_main.c
                                    ${CMAKE_SOURCE_DIR}/tests/support/test_support.cpp)
 target_link_libraries(kv_test_support PUBLIC kv_all SDL2::SDL2 GTest::gtest GTest::gmock)
 target_include_directories(kv_test_support PUBLIC ${CMAKE_SOURCE_DIR}/tests/support)
-target_compile_definitions(kv_test_support PUBLIC
-  KV_SOURCE_DIR="${CMAKE_SOURCE_DIR}" KV_BUILD_DIR="${CMAKE_BINARY_DIR}")
 
 # One GoogleTest executable per folder of tests/.
 function(kv_add_gtest_suite area)
