@@ -3,6 +3,7 @@ include(GoogleTest)
 
 # Every test gets this environment; the test main also gives each process its own scratch folder.
 set(KV_TEST_ENV "KV_NO_DIALOGS=1")
+set(KV_IN_SCRATCH ${CMAKE_SOURCE_DIR}/tests/support/in-scratch)
 
 add_library(kv_test_support STATIC ${CMAKE_SOURCE_DIR}/tests/support/test_main.cpp
                                    ${CMAKE_SOURCE_DIR}/tests/support/test_support.cpp)
@@ -28,14 +29,14 @@ function(kv_add_script_tests area)
   file(GLOB pys CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${area}/test_*.py)
   foreach(py IN LISTS pys)
     get_filename_component(name ${py} NAME_WE)
-    add_test(NAME ${area}.${name} COMMAND python3 ${py})
+    add_test(NAME ${area}.${name} COMMAND ${KV_IN_SCRATCH} python3 ${py})
     set_tests_properties(${area}.${name} PROPERTIES TIMEOUT 300
       ENVIRONMENT "${KV_TEST_ENV};KV_BUILD_DIR=${CMAKE_BINARY_DIR};KV_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
   endforeach()
   file(GLOB shs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${area}/*.sh)
   foreach(sh IN LISTS shs)
     get_filename_component(name ${sh} NAME_WE)
-    add_test(NAME ${area}.${name} COMMAND bash ${sh})
+    add_test(NAME ${area}.${name} COMMAND ${KV_IN_SCRATCH} bash ${sh})
     set_tests_properties(${area}.${name} PROPERTIES TIMEOUT 120
       ENVIRONMENT "${KV_TEST_ENV};KV_BUILD_DIR=${CMAKE_BINARY_DIR};KV_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
   endforeach()
