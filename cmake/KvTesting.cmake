@@ -10,6 +10,17 @@ add_library(kv_test_support STATIC ${CMAKE_SOURCE_DIR}/tests/support/test_main.c
 target_link_libraries(kv_test_support PUBLIC kv_all SDL2::SDL2 GTest::gtest GTest::gmock)
 target_include_directories(kv_test_support PUBLIC ${CMAKE_SOURCE_DIR}/tests/support)
 
+# Small programs that tests run as separate processes: tests/<area>/probes/<name>.cpp -> tests/probes/<name>.
+function(kv_add_probes area)
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${area}/probes/*.cpp)
+  foreach(src IN LISTS srcs)
+    get_filename_component(name ${src} NAME_WE)
+    add_executable(${name} ${src})
+    target_link_libraries(${name} PRIVATE kv_all)
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/probes)
+  endforeach()
+endfunction()
+
 # One GoogleTest executable per folder of tests/.
 function(kv_add_gtest_suite area)
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${area}/*.cpp)

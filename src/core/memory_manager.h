@@ -23,6 +23,14 @@ public:
     static void OnMainLoopStart();
 };
 
+// Read-only view for tests: live blocks (every kind), heap bytes in use, pages per pool (8 ... 128).
+struct MemoryProbe {
+    size_t liveBlocks;
+    size_t heapBytesInUse;
+    size_t poolPages[5];
+};
+MemoryProbe MemoryManager_Probe();
+
 void* MemAlloc(size_t size);
 void* MemReAlloc(void* block, size_t size);
 void MemFree(void* block);

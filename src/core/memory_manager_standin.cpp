@@ -12,6 +12,7 @@ struct StandinHeader {
     uint32_t size, magic1, magic2, zero;
 };
 constexpr uint32_t kMagic1 = 0xDEADC0DE, kMagic2 = 0xBAADB00B;
+MemoryProbe g_standinProbe = {};
 
 StandinHeader* HeaderOf(const void* p)
 {
@@ -26,13 +27,18 @@ void* MemoryManager::Alloc(size_t size, const char*, int, bool clear)
     auto* h = static_cast<StandinHeader*>(std::malloc(size + sizeof(StandinHeader)));
     if (!h) return nullptr;
     *h = {static_cast<uint32_t>(size), kMagic1, kMagic2, 0};
+    ++g_standinProbe.liveBlocks;
+    g_standinProbe.heapBytesInUse += size;
     if (clear) std::memset(h + 1, 0, size);
     return h + 1;
 }
 
 void MemoryManager::Free(void* block)
 {
-    if (block) std::free(HeaderOf(block));
+    if (!block) return;
+    --g_standinProbe.liveBlocks;
+    g_standinProbe.heapBytesInUse -= HeaderOf(block)->size;
+    std::free(HeaderOf(block));
 }
 
 void* MemoryManager::ReAlloc(void* block, size_t size, const char* file, int line)
@@ -64,6 +70,8 @@ void MemoryManager::DumpTotal() {}
 void MemoryManager::Init() {}
 void MemoryManager::Tick() {}
 void MemoryManager::OnMainLoopStart() {}
+
+MemoryProbe MemoryManager_Probe() { return g_standinProbe; }
 
 void* MemAlloc(size_t size) { return MemoryManager::Alloc(size, __FILE__, __LINE__, false); }
 void* MemReAlloc(void* block, size_t size) { return MemoryManager::ReAlloc(block, size, __FILE__, __LINE__); }

@@ -3,6 +3,7 @@
 
 #include "core/console.h"
 #include "core/memory_manager.h"
+#include "core/thread.h"
 #include "lib/temp_directory.h"
 #include "platform/messages.h"
 #include "platform/platform.h"
@@ -19,6 +20,7 @@ bool InitRunnerSystems()
 
 void RunnerStartup()
 {
+    Thread_SetMainThreadMark(true);
     DebugConsole->Output("Start-up is not built yet: nothing to run.\n");
     g_Running = false;
 }

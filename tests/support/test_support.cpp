@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -23,6 +24,11 @@ ScopedEnv::~ScopedEnv()
 {
     if (hadOld_) setenv(name_.c_str(), old_.c_str(), 1);
     else unsetenv(name_.c_str());
+}
+
+std::string ProbePath(const std::string& name)
+{
+    return std::filesystem::read_symlink("/proc/self/exe").parent_path().string() + "/probes/" + name;
 }
 
 std::string ReadFile(const std::string& path)

@@ -19,6 +19,9 @@ private:
     bool hadOld_;
 };
 
+// Full path of a probe program (tests/<area>/probes/<name>.cpp), built beside the test executables.
+std::string ProbePath(const std::string& name);
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
 
