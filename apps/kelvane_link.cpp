@@ -4,7 +4,7 @@
 
 namespace {
 StackTraceFrame* g_kelvaneStackHead = nullptr;
-const GameLinkNameId kNoNames[] = {{nullptr, 0}};
+GameLinkNameId kNoNames[] = {{nullptr, 0}};
 }  // namespace
 
 void Game_GetLinkData(GameLinkData* record)

@@ -3,7 +3,7 @@
 
 namespace {
 StackTraceFrame* g_tumblewingStackHead = nullptr;
-const GameLinkNameId kNoNames[] = {{nullptr, 0}};
+GameLinkNameId kNoNames[] = {{nullptr, 0}};
 }  // namespace
 
 void Game_GetLinkData(GameLinkData* record)

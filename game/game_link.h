@@ -22,8 +22,8 @@ struct GameLinkData {
     int32_t globalSlotCount;
     int32_t instanceSlotCount;
     int32_t codeEntryCount;
-    const GameLinkNameId* variables;
-    const GameLinkNameId* builtins;
+    GameLinkNameId* variables;  // ids written by the loader when it binds the names
+    GameLinkNameId* builtins;
     const GameLinkCode* codeTable;
     StackTraceFrame** stackTraceHead;  // the compiled game's call-stack chain head
 };

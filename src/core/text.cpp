@@ -67,3 +67,48 @@ int UTF8_CompareN(const char* a, const char* b, int n)
     }
     return 0;
 }
+
+int UTF8_CharLength(uint32_t codePoint)
+{
+    uint32_t c = codePoint & 0xFFFF;
+    return c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
+}
+
+void UTF8_PutChar(char** cursor, uint32_t codePoint)
+{
+    uint32_t c = codePoint & 0xFFFF;
+    auto* out = reinterpret_cast<uint8_t*>(*cursor);
+    if (c < 0x80) {
+        out[0] = static_cast<uint8_t>(c);
+        *cursor += 1;
+    } else if (c < 0x800) {
+        out[0] = static_cast<uint8_t>(0xC0 | ((c >> 6) & 0x1F));
+        out[1] = static_cast<uint8_t>(0x80 | (c & 0x3F));
+        *cursor += 2;
+    } else {
+        out[0] = static_cast<uint8_t>(0xE0 | ((c >> 12) & 0x0F));
+        out[1] = static_cast<uint8_t>(0x80 | ((c >> 6) & 0x3F));
+        out[2] = static_cast<uint8_t>(0x80 | (c & 0x3F));
+        *cursor += 3;
+    }
+}
+
+const char* UTF8_Find(const char* text, const char* pattern)
+{
+    if (!text || !pattern) return nullptr;
+    int patternLength = UTF8_Length(pattern);
+    for (const char* position = text; *position; UTF8_GetChar(&position))
+        if (UTF8_CompareN(position, pattern, patternLength) == 0) return position;
+    return nullptr;
+}
+
+char* UTF16_ToNarrow(const char16_t* text)
+{
+    if (!text) return nullptr;
+    size_t length = 0;
+    while (text[length]) ++length;
+    auto* narrow = static_cast<char*>(MemoryManager::Alloc(length + 1, __FILE__, __LINE__, true));
+    if (!narrow) return nullptr;
+    for (size_t i = 0; i < length; ++i) narrow[i] = static_cast<char>(text[i] & 0xFF);
+    return narrow;
+}

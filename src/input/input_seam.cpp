@@ -7,6 +7,7 @@
 
 #include "core/seam_trace.h"
 #include "core/text.h"
+#include "core/timing.h"
 #include "platform/hooks.h"
 
 PointerState g_PointerStates[128];
@@ -144,13 +145,7 @@ void ShowMessageBox(const char* text)
     Platform_MessageBox(request);
 }
 
-void Timing_Sleep(int64_t microseconds)
-{
-    if (microseconds <= 0) return;
-    timespec wait{(time_t)(microseconds / 1000000), (long)(microseconds % 1000000) * 1000};
-    while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
-    }
-}
+void Timing_Sleep(int64_t microseconds) { FrameSleep(microseconds); }
 
 void InitInteractionFunctions() { SeamTrace_Record("InitInteractionFunctions"); }
 void InitGamepadFunctions() { SeamTrace_Record("InitGamepadFunctions"); }

@@ -1,0 +1,534 @@
+#include "core/memory_manager.h"
+
+#include "platform/hooks.h"
+#include "world/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <map>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+#ifdef KV_MEM_PASSTHROUGH
+constexpr bool kMmtPassThrough = true;
+#else
+constexpr bool kMmtPassThrough = false;
+#endif
+
+struct MmtHeader {
+    uint32_t size, magic1, magic2, zero;
+};
+
+MmtHeader MmtHeaderOf(const void* block)
+{
+    MmtHeader h;
+    std::memcpy(&h, static_cast<const char*>(block) - 16, sizeof h);
+    return h;
+}
+
+// Restores the manager's own system heap and interpreter view when a test ends.
+struct MmtHooks {
+    explicit MmtHooks(const MemoryManagerTestHooks& hooks) { MemoryManager_SetTestHooks(&hooks); }
+    ~MmtHooks() { MemoryManager_SetTestHooks(nullptr); }
+};
+
+}  // namespace
+
+// Which block a request gets, seen the same way in both modes: how far it grows in place, whether it
+// counts as a heap block, and what it adds to the heap total.
+TEST(MemoryManager, RequestSizesPickPoolOrHeap)
+{
+    struct Row {
+        size_t request;
+        size_t capacity;  // growth up to this returns the same block
+        bool heap;
+    };
+    std::vector<Row> rows;
+    for (size_t n = 1; n <= 129; ++n) {
+        size_t capacity = n <= 8 ? 8 : n <= 16 ? 16 : n <= 32 ? 32 : n <= 64 ? 64 : n <= 128 ? 128 : n;
+        rows.push_back({n, capacity, n > 128});
+    }
+    rows.push_back({4096, 4096, true});
+
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.request);
+        MemoryProbe before = MemoryManager_Probe();
+        void* block = MemAlloc(row.request);
+        ASSERT_NE(block, nullptr);
+        MemoryProbe during = MemoryManager_Probe();
+        EXPECT_EQ(during.liveBlocks, before.liveBlocks + 1);
+        EXPECT_EQ(during.heapBytesInUse, before.heapBytesInUse + (row.heap ? row.request : 0));
+        EXPECT_EQ(MemoryManager::IsBlock(block), row.heap);
+        EXPECT_EQ(MemReAlloc(block, row.capacity), block);
+        void* grown = MemReAlloc(block, row.capacity + 1);
+        ASSERT_NE(grown, nullptr);
+        EXPECT_NE(grown, block);
+        MemFree(grown);
+        MemoryProbe after = MemoryManager_Probe();
+        EXPECT_EQ(after.liveBlocks, before.liveBlocks);
+        EXPECT_EQ(after.heapBytesInUse, before.heapBytesInUse);
+    }
+}
+
+TEST(MemoryManager, HeapBlockCarriesItsHeader)
+{
+    void* block = MemAlloc(129);
+    ASSERT_NE(block, nullptr);
+    MmtHeader h = MmtHeaderOf(block);
+    EXPECT_EQ(h.size, 129u);
+    EXPECT_EQ(h.magic1, 0xDEADC0DEu);
+    EXPECT_EQ(h.magic2, 0xBAADB00Bu);
+    EXPECT_EQ(h.zero, 0u);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % 16, 0u);
+    MemFree(block);
+}
+
+TEST(MemoryManager, SizeZeroAndOversizedRequestsGiveNull)
+{
+    MemoryProbe before = MemoryManager_Probe();
+    EXPECT_EQ(MemAlloc(0), nullptr);
+    EXPECT_EQ(MemoryManager::Alloc(0xFFFFFFEFu, __FILE__, __LINE__, true), nullptr);
+    EXPECT_EQ(MemoryManager::Alloc(SIZE_MAX, __FILE__, __LINE__, false), nullptr);
+    void* block = MemAlloc(300);
+    EXPECT_EQ(MemReAlloc(block, 0xFFFFFFEFu), nullptr);
+    EXPECT_EQ(MmtHeaderOf(block).size, 300u);  // untouched
+    MemFree(block);
+    MemoryProbe after = MemoryManager_Probe();
+    EXPECT_EQ(after.liveBlocks, before.liveBlocks);
+}
+
+// A fresh page of each pool: exactly its table count of blocks, highest address first, each aligned to
+// the block size and inside the page's area, before the pool makes another page.
+TEST(MemoryManager, FreshPageLayout)
+{
+    if (kMmtPassThrough) GTEST_SKIP() << "pool layout: pass-through mode has no pages";
+    struct Row {
+        int pool;
+        size_t blockSize, area, count;
+    };
+    const Row rows[] = {{0, 8, 128 * 1024, 16383},
+                        {1, 16, 256 * 1024, 16383},
+                        {2, 32, 256 * 1024, 8191},
+                        {3, 64, 512 * 1024, 8191},
+                        {4, 128, 512 * 1024, 4095}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.blockSize);
+        std::vector<void*> older, page;
+        // Use up what the pool has until it makes a page: that block is the new page's first.
+        size_t pages = MemoryManager_Probe().poolPages[row.pool];
+        for (;;) {
+            void* block = MemAlloc(row.blockSize);
+            ASSERT_NE(block, nullptr);
+            if (MemoryManager_Probe().poolPages[row.pool] != pages) {
+                page.push_back(block);
+                break;
+            }
+            older.push_back(block);
+        }
+        pages = MemoryManager_Probe().poolPages[row.pool];
+        while (page.size() < row.count) page.push_back(MemAlloc(row.blockSize / 2 + 1));
+        EXPECT_EQ(MemoryManager_Probe().poolPages[row.pool], pages);
+
+        bool aligned = true, descending = true;
+        for (size_t i = 0; i < page.size(); ++i) {
+            aligned = aligned && reinterpret_cast<uintptr_t>(page[i]) % row.blockSize == 0;
+            if (i) descending = descending && static_cast<char*>(page[i]) + row.blockSize == page[i - 1];
+        }
+        EXPECT_TRUE(aligned);
+        EXPECT_TRUE(descending);
+        EXPECT_LT(static_cast<char*>(page.front()) - static_cast<char*>(page.back()),
+                  static_cast<ptrdiff_t>(row.area));
+        for (void* block : older) EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % row.blockSize, 0u);
+
+        void* next = MemAlloc(row.blockSize);
+        EXPECT_EQ(MemoryManager_Probe().poolPages[row.pool], pages + 1);
+        MemFree(next);
+        for (void* block : page) MemFree(block);
+        for (void* block : older) MemFree(block);
+    }
+}
+
+TEST(MemoryManager, FreedPoolBlockIsHandedOutNext)
+{
+    if (kMmtPassThrough) GTEST_SKIP() << "pool layout: pass-through mode has no free lists";
+    void* a = MemAlloc(24);
+    MemFree(a);
+    void* b = MemAlloc(30);
+    EXPECT_EQ(a, b);
+    MemFree(b);
+}
+
+TEST(MemoryManager, ReAllocTable)
+{
+    // 10 bytes live in a 16-byte block: growing within it keeps the block.
+    {
+        auto* block = static_cast<uint8_t*>(MemAlloc(10));
+        for (int i = 0; i < 16; ++i) block[i] = static_cast<uint8_t>(0xA0 + i);
+        EXPECT_EQ(MemReAlloc(block, 16), block);
+        auto* grown = static_cast<uint8_t*>(MemReAlloc(block, 17));
+        ASSERT_NE(grown, nullptr);
+        EXPECT_NE(grown, block);
+        for (int i = 0; i < 16; ++i) EXPECT_EQ(grown[i], 0xA0 + i) << i;
+        EXPECT_EQ(grown[16], 0);
+        MemFree(grown);
+    }
+    // Never shrinks: a smaller size, or 0, returns the same block.
+    {
+        void* block = MemAlloc(200);
+        EXPECT_EQ(MemReAlloc(block, 100), block);
+        EXPECT_EQ(MemReAlloc(block, 0), block);
+        EXPECT_EQ(MmtHeaderOf(block).size, 200u);
+        MemFree(block);
+    }
+    // A heap block grows into a new zero-filled one holding the old bytes.
+    {
+        auto* block = static_cast<uint8_t*>(MemAlloc(200));
+        std::memset(block, 0x5A, 200);
+        auto* grown = static_cast<uint8_t*>(MemReAlloc(block, 1000));
+        ASSERT_NE(grown, nullptr);
+        EXPECT_EQ(MmtHeaderOf(grown).size, 1000u);
+        EXPECT_TRUE(std::all_of(grown, grown + 200, [](uint8_t b) { return b == 0x5A; }));
+        EXPECT_TRUE(std::all_of(grown + 200, grown + 1000, [](uint8_t b) { return b == 0; }));
+        MemFree(grown);
+    }
+    // Null: 0 gives null; a size gives a zero-filled block.
+    {
+        EXPECT_EQ(MemReAlloc(nullptr, 0), nullptr);
+        for (size_t size : {5u, 100u, 500u}) {
+            auto* block = static_cast<uint8_t*>(MemReAlloc(nullptr, size));
+            ASSERT_NE(block, nullptr);
+            EXPECT_TRUE(std::all_of(block, block + size, [](uint8_t b) { return b == 0; })) << size;
+            MemFree(block);
+        }
+    }
+    // A block the manager did not make: null, a console line, the block left alone.
+    {
+        auto* foreign = static_cast<char*>(std::malloc(64));
+        std::strcpy(foreign, "foreign bytes");
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(MemReAlloc(foreign, 300), nullptr);
+        std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(out, "Why are we reallocing a block that we didn't alloc?!\n");
+        EXPECT_STREQ(foreign, "foreign bytes");
+        std::free(foreign);
+    }
+}
+
+TEST(MemoryManager, SetLengthStoresTheGrownBlock)
+{
+    void* block = nullptr;
+    MemoryManager::SetLength(&block, 40, __FILE__, __LINE__);
+    ASSERT_NE(block, nullptr);
+    std::memcpy(block, "grow me", 8);
+    void* before = block;
+    MemoryManager::SetLength(&block, 5000, __FILE__, __LINE__);
+    EXPECT_NE(block, before);
+    EXPECT_STREQ(static_cast<char*>(block), "grow me");
+    EXPECT_EQ(static_cast<char*>(block)[4999], 0);
+    MemFree(block);
+}
+
+TEST(MemoryManager, IsBlockAndInteriorPointers)
+{
+    void* pool = MemAlloc(100);
+    auto* heap = static_cast<uint8_t*>(MemAlloc(256));
+    void* foreign = std::malloc(256);
+    EXPECT_FALSE(MemoryManager::IsBlock(nullptr));
+    EXPECT_FALSE(MemoryManager::IsBlock(pool));
+    EXPECT_TRUE(MemoryManager::IsBlock(heap));
+    EXPECT_FALSE(MemoryManager::IsBlock(foreign));
+
+    // A pointer 64 bytes into the heap block whose preceding word carries the interior mark.
+    std::memset(heap, 0, 256);
+    const uint32_t mark = 0x80000000u | 64;
+    std::memcpy(heap + 60, &mark, 4);
+    void* inside = heap + 64;
+    EXPECT_TRUE(MemoryManager::IsBlock(inside));
+    MemoryProbe before = MemoryManager_Probe();
+    MemFree(inside);  // left alone
+    EXPECT_EQ(MemoryManager_Probe().liveBlocks, before.liveBlocks);
+    EXPECT_EQ(MemReAlloc(inside, 4000), inside);
+    // Without the mark it is nothing of ours.
+    std::memset(heap + 60, 0, 4);
+    EXPECT_FALSE(MemoryManager::IsBlock(inside));
+
+    MemFree(pool);
+    MemFree(heap);
+    std::free(foreign);
+}
+
+namespace {
+std::vector<void*> g_mmtFreed;
+void MmtRecordingFree(void* block)
+{
+    g_mmtFreed.push_back(block);
+    std::free(block);
+}
+}  // namespace
+
+TEST(MemoryManager, ForeignFreeReachesTheSystemHeap)
+{
+    void* foreign = std::malloc(48);
+    g_mmtFreed.clear();
+    {
+        MmtHooks hooks({nullptr, MmtRecordingFree, nullptr, nullptr});
+        MemoryProbe before = MemoryManager_Probe();
+        MemFree(foreign);
+        EXPECT_EQ(MemoryManager_Probe().liveBlocks, before.liveBlocks);
+    }
+    ASSERT_EQ(g_mmtFreed.size(), 1u);
+    EXPECT_EQ(g_mmtFreed[0], foreign);
+}
+
+TEST(MemoryManager, TotalsMoveByHeapSizesOnly)
+{
+    MemoryProbe base = MemoryManager_Probe();
+    void* small = MemAlloc(128);
+    EXPECT_EQ(MemoryManager_Probe().heapBytesInUse, base.heapBytesInUse);
+    void* large = MemAlloc(1000);
+    void* larger = MemAlloc(70000);
+    EXPECT_EQ(MemoryManager_Probe().heapBytesInUse, base.heapBytesInUse + 71000);
+    EXPECT_EQ(MemoryManager_Probe().liveBlocks, base.liveBlocks + 3);
+    large = MemReAlloc(large, 3000);
+    EXPECT_EQ(MemoryManager_Probe().heapBytesInUse, base.heapBytesInUse + 73000);
+
+    testing::internal::CaptureStdout();
+    MemoryManager::DumpTotal();
+    std::string line = testing::internal::GetCapturedStdout();
+    char expected[96];
+    std::snprintf(expected, sizeof expected, "Total memory used = %zu(0x%08zx) bytes\n",
+                  base.heapBytesInUse + 73000, base.heapBytesInUse + 73000);
+    EXPECT_EQ(line, expected);
+
+    MemFree(small);
+    MemFree(large);
+    MemFree(larger);
+    MemoryProbe after = MemoryManager_Probe();
+    EXPECT_EQ(after.heapBytesInUse, base.heapBytesInUse);
+    EXPECT_EQ(after.liveBlocks, base.liveBlocks);
+}
+
+// Eight threads, each 10^5 allocations and frees of mixed sizes, some of its blocks freed by the next
+// thread; the totals end where they began.
+TEST(MemoryManager, EightThreadsEndAtTheBaseline)
+{
+    constexpr int kThreads = 8, kPairs = 100000, kRing = 32;
+    MemoryProbe base = MemoryManager_Probe();
+    std::vector<std::vector<void*>> leftovers(kThreads);
+    std::vector<std::thread> threads;
+    std::atomic<int> bad{0};
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            static constexpr size_t kSizes[] = {1, 8, 9, 16, 24, 33, 64, 100, 128, 129, 300, 4096};
+            void* ring[kRing] = {};
+            uint32_t seed = 12345u + static_cast<uint32_t>(t);
+            for (int i = 0; i < kPairs; ++i) {
+                seed = seed * 1664525u + 1013904223u;
+                size_t size = kSizes[(seed >> 8) % std::size(kSizes)];
+                auto* block = static_cast<uint8_t*>(MemAlloc(size));
+                block[0] = static_cast<uint8_t>(t);
+                block[size - 1] = static_cast<uint8_t>(t);
+                void*& slot = ring[(seed >> 20) % kRing];
+                if (slot) {
+                    if (static_cast<uint8_t*>(slot)[0] != t) bad.fetch_add(1);
+                    MemFree(slot);
+                }
+                slot = block;
+            }
+            for (void* block : ring)
+                if (block) leftovers[t].push_back(block);
+        });
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(bad.load(), 0);
+    // Each thread's last blocks are freed by other threads, at once.
+    threads.clear();
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (void* block : leftovers[(t + 1) % kThreads]) MemFree(block);
+        });
+    for (auto& thread : threads) thread.join();
+    MemoryProbe after = MemoryManager_Probe();
+    EXPECT_EQ(after.liveBlocks, base.liveBlocks);
+    EXPECT_EQ(after.heapBytesInUse, base.heapBytesInUse);
+}
+
+TEST(MemoryManager, MemAllocatorServesStandardContainers)
+{
+    MemoryProbe base = MemoryManager_Probe();
+    {
+        std::vector<int, MemAllocator<int>> numbers;
+        for (int i = 0; i < 1000; ++i) numbers.push_back(i);
+        std::map<int, int, std::less<int>, MemAllocator<std::pair<const int, int>>> squares;
+        for (int i = 0; i < 50; ++i) squares[i] = i * i;
+        EXPECT_EQ(numbers[999], 999);
+        EXPECT_EQ(squares[7], 49);
+        MemoryProbe during = MemoryManager_Probe();
+        EXPECT_EQ(during.liveBlocks, base.liveBlocks + 51);  // the vector's array and 50 map nodes
+        EXPECT_EQ(during.heapBytesInUse, base.heapBytesInUse + numbers.capacity() * sizeof(int));
+    }
+    MemoryProbe after = MemoryManager_Probe();
+    EXPECT_EQ(after.liveBlocks, base.liveBlocks);
+    EXPECT_EQ(after.heapBytesInUse, base.heapBytesInUse);
+}
+
+// ---- Out of memory ----
+
+namespace {
+
+void* MmtRefusingMalloc(size_t) { return nullptr; }
+
+struct MmtOomRecord {
+    int exits = 0;
+    int status = 0;
+    std::vector<std::string> boxes;
+};
+MmtOomRecord g_mmtOom;
+
+void MmtRecordExit(int status)
+{
+    ++g_mmtOom.exits;
+    g_mmtOom.status = status;
+}
+
+int MmtRecordBox(const MessageBoxRequest& request)
+{
+    g_mmtOom.boxes.push_back(std::string(request.caption) + " / " + request.text);
+    return request.defaultAnswer;
+}
+
+// In a death test's child: the report on standard output reaches the parent through standard error.
+void MmtAllocWithRefusingHeap(size_t size)
+{
+    dup2(STDERR_FILENO, STDOUT_FILENO);
+    MemoryManagerTestHooks hooks = {MmtRefusingMalloc, nullptr, nullptr, nullptr};
+    MemoryManager_SetTestHooks(&hooks);
+    MemAlloc(size);
+}
+
+}  // namespace
+
+TEST(MemoryManagerDeathTest, RefusedHeapEndsTheProcess)
+{
+    EXPECT_EXIT(
+        {
+            MmtAllocWithRefusingHeap(4096);
+            std::fprintf(stderr, "still running\n");
+        },
+        testing::ExitedWithCode(255), "Fatal Memory Error: Out of Memory!.*Out of Memory allocating 4096 bytes\n");
+}
+
+// With an exit hook that returns, the report is visible in full and the allocation gives null.
+TEST(MemoryManager, OutOfMemoryReportTable)
+{
+    struct Row {
+        const char* what;
+        bool headless;
+        size_t request;
+        bool viaReAlloc;
+        const char* line;
+        bool box;
+    };
+    const Row rows[] = {
+        {"heap block", false, 4096, false, "Out of Memory allocating 4096 bytes\n", true},
+        {"heap block, headless", true, 4096, false, "Out of Memory allocating 4096 bytes\n", false},
+        {"growth", false, 5000, true, "Out of Memory allocating 5000 bytes\n", true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        g_mmtOom = {};
+        void* old = MemAlloc(200);
+        ExitHook previousExit = Platform_SetExitHook(MmtRecordExit);
+        MessageBoxHook previousBox = Platform_SetMessageBoxHook(MmtRecordBox);
+        bool wasHeadless = g_RunFlags.headless;
+        g_RunFlags.headless = row.headless;
+        testing::internal::CaptureStdout();
+        void* result;
+        {
+            MmtHooks hooks({MmtRefusingMalloc, nullptr, nullptr, nullptr});
+            result = row.viaReAlloc ? MemReAlloc(old, row.request) : MemAlloc(row.request);
+        }
+        std::string out = testing::internal::GetCapturedStdout();
+        g_RunFlags.headless = wasHeadless;
+        Platform_SetMessageBoxHook(previousBox);
+        Platform_SetExitHook(previousExit);
+
+        EXPECT_EQ(result, nullptr);
+        EXPECT_EQ(out, row.line);
+        EXPECT_EQ(g_mmtOom.exits, 1);
+        EXPECT_EQ(g_mmtOom.status, -1);
+        const std::vector<std::string> boxes =
+            row.box ? std::vector<std::string>{"Fatal Memory Error / Out of Memory!"} : std::vector<std::string>{};
+        EXPECT_EQ(g_mmtOom.boxes, boxes);
+        EXPECT_EQ(MmtHeaderOf(old).size, 200u);  // a failed growth keeps the old block
+        MemFree(old);
+    }
+}
+
+TEST(MemoryManager, RefusedPageIsReportedWithItsSize)
+{
+    if (kMmtPassThrough) GTEST_SKIP() << "pool layout: pass-through mode has no pages";
+    // Use up the 128-byte pool's free blocks so that the next one needs a page.
+    std::vector<void*> held;
+    size_t pages = MemoryManager_Probe().poolPages[4];
+    for (;;) {
+        held.push_back(MemAlloc(128));
+        if (MemoryManager_Probe().poolPages[4] != pages) break;
+    }
+    for (size_t i = 1; i < 4095; ++i) held.push_back(MemAlloc(128));
+    g_mmtOom = {};
+    ExitHook previousExit = Platform_SetExitHook(MmtRecordExit);
+    MessageBoxHook previousBox = Platform_SetMessageBoxHook(MmtRecordBox);
+    testing::internal::CaptureStdout();
+    void* result;
+    {
+        MmtHooks hooks({MmtRefusingMalloc, nullptr, nullptr, nullptr});
+        result = MemAlloc(100);
+    }
+    std::string out = testing::internal::GetCapturedStdout();
+    Platform_SetMessageBoxHook(previousBox);
+    Platform_SetExitHook(previousExit);
+    EXPECT_EQ(result, nullptr);
+    EXPECT_EQ(out, "Out of Memory allocating 524424 bytes\n");  // link word + 512 KiB + one block
+    EXPECT_EQ(g_mmtOom.status, -1);
+    for (void* block : held) MemFree(block);
+}
+
+#if !defined(KV_SANITIZE) && !defined(KV_TSAN)  // their allocators refuse the size themselves
+namespace {
+volatile size_t g_mmtHugeRequest = size_t{1} << 62;
+void* volatile g_mmtNewResult = nullptr;
+}  // namespace
+
+TEST(MemoryManager, OperatorNewFailureGoesToTheHandler)
+{
+    g_mmtOom = {};
+    ExitHook previousExit = Platform_SetExitHook(MmtRecordExit);
+    MessageBoxHook previousBox = Platform_SetMessageBoxHook(MmtRecordBox);
+    std::new_handler installed = std::get_new_handler();
+    testing::internal::CaptureStdout();
+    bool threw = false;
+    try {
+        g_mmtNewResult = ::operator new(g_mmtHugeRequest);
+    } catch (const std::bad_alloc&) {
+        threw = true;
+    }
+    std::string out = testing::internal::GetCapturedStdout();
+    std::set_new_handler(installed);
+    Platform_SetMessageBoxHook(previousBox);
+    Platform_SetExitHook(previousExit);
+    EXPECT_NE(installed, nullptr);
+    EXPECT_TRUE(threw);  // the exit hook returned, so new gives up instead of retrying forever
+    EXPECT_EQ(out, "Out of Memory allocating 0 bytes\n");
+    EXPECT_EQ(g_mmtOom.status, -1);
+}
+#endif
