@@ -12,6 +12,7 @@ void PrepareGameChange();
 // Steps the run cycle calls; built by start-up, the main loop and room flow.
 bool InitRunnerSystems();
 void RunnerStartup();
+void InitKSLFunctions();  // registers every built-in function (pass 1, for the header chunk)
 void MainLoopTick();
 void EndGame();
 void Runner_EndOfRun();

@@ -1,0 +1,61 @@
+// Arbitrary bytes as game data: pass 1, pass 2 and the debug-file reader must stay inside the data,
+// fail cleanly on damage and free everything when the data is unloaded.
+#include "core/console.h"
+#include "core/memory_manager.h"
+#include "platform/hooks.h"
+#include "world/loader.h"
+#include "world/loader_standin.h"
+#include "world/options.h"
+#include "world/room_change.h"
+#include "world/run_state.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+struct WadFuzzQuietConsole final : tagIConsole {
+    void Output(const char*, ...) override {}
+};
+WadFuzzQuietConsole g_wadFuzzConsole;
+
+void WadFuzzExit(int) {}  // an unresolved name is reported and the passes return
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size)
+{
+    if (size > (1u << 24)) return 0;
+    DebugConsole = ReleaseConsole = &g_wadFuzzConsole;
+    Platform_SetExitHook(WadFuzzExit);
+
+    // The names the seed corpus uses resolve; most inputs resolve every name so that mutated names still
+    // reach the chains, and some resolve only the seed names so that the unresolved path runs too.
+    LoaderStandins_Reset();
+    LoaderStandins& s = g_LoaderStandins;
+    s.resolveAll = (size % 8) != 0;
+    for (const char* name : {"x", "score", "i"}) s.variableIds[name] = 100000 + int32_t(std::strlen(name));
+    for (const char* name : {"show_debug_message", "gml_Script_helper"}) s.functionIds[name] = int32_t(std::strlen(name));
+    s.pageIds = {0x10002, 0x7FFFF};
+    g_GameOptions.newAudioEngine = (size % 3) == 0;
+    g_ChildGame = (size % 16) == 5;
+    RoomChangeCode = ROOM_CHANGE_NONE;
+
+    // The loader owns its data from pass 1 on; an exact-size block lets the sanitizer see every overrun.
+    auto* data = static_cast<uint8_t*>(MemAlloc(size ? size : 1));
+    if (size) std::memcpy(data, input, size);
+    if (Wad_ReadHeader(data, uint32_t(size))) Wad_LoadChunks(data, uint32_t(size));
+    if (!g_GameData.data) MemFree(data);
+
+    // The same bytes as a debug file.
+    auto* debug = static_cast<uint8_t*>(MemAlloc(size ? size : 1));
+    if (size) std::memcpy(debug, input, size);
+    g_GameData.debugData = debug;
+    DebugChunks_Load(debug, uint32_t(size));
+
+    UnloadGameData();
+    g_GlobalObject = nullptr;
+    g_ChildGame = false;
+    return 0;
+}

@@ -1,0 +1,5 @@
+// Translated texts of the game data.
+#pragma once
+#include <cstdint>
+
+bool Language_Load(uint8_t* body, uint32_t size, uint8_t* base);  // LANG

@@ -1,0 +1,54 @@
+// What the loader's stand-ins were asked for, and the answers a test gives them. Goes with the
+// stand-ins (world/*_standin.cpp, gfx/*_standin.cpp) until their subsystems are built.
+#pragma once
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+struct LoaderStandinChunk {
+    std::string name;  // the operation, e.g. "Object_Load"
+    uint8_t* body;
+    uint32_t size;
+    uint8_t* base;
+};
+
+struct LoaderStandinPage {
+    uint8_t* data;
+    uint32_t size;
+    bool flag;
+};
+
+struct LoaderStandinSetName {
+    std::string name;
+    int32_t scope;
+    int32_t index;
+};
+
+struct LoaderStandins {
+    std::vector<LoaderStandinChunk> chunks;  // chunk loaders and Room_LoadOrder (body = the header)
+    std::vector<double> fps;                 // FrameTimer_SetFPS
+    int32_t nextInstanceId = 0;
+    int32_t nextTileId = 0;
+    int kslCalls = 0;                        // InitKSLFunctions
+    int chooseGameFileCalls = 0;
+    std::vector<std::string> iniFiles;       // Options_ReadIniFile
+
+    // Texture pages: the ids handed out in call order; past the end of pageIds: 1000 + call number.
+    std::vector<int32_t> pageIds;
+    std::vector<LoaderStandinPage> pages;
+
+    // Name resolvers: a name -> id table; unknown names give -1, or with resolveAll an id made from the
+    // name (variables 100,000 and up, functions below 100,000).
+    bool resolveAll = false;
+    std::map<std::string, int32_t> variableIds;
+    std::map<std::string, int32_t> functionIds;
+    std::vector<std::string> variableLookups;  // Code_Variable_FindAlloc
+    std::vector<std::string> functionLookups;  // Code_Function_Find
+    std::vector<LoaderStandinSetName> setNames;
+    std::vector<std::vector<int32_t>> variableInits;  // Code_Variable_Init: {globals, instances, locals}
+    std::vector<LoaderStandinChunk> localNames;       // Code_Variable_LoadLocalNames
+};
+extern LoaderStandins g_LoaderStandins;
+
+void LoaderStandins_Reset();

@@ -1,0 +1,265 @@
+// Shared by the loader suites: fixtures made by tests/fixtures/wad_cases.py (formkit) at test time,
+// their flat expectation files, a recording console and the loader's reset between tests.
+#pragma once
+#include "world_test_util.h"
+
+#include "core/console.h"
+#include "core/memory_manager.h"
+#include "core/seam_trace.h"
+#include "platform/hooks.h"
+#include "test_support.h"
+#include "world/loader.h"
+#include "world/loader_standin.h"
+#include "world/object_base_standin.h"
+#include "world/options.h"
+#include "world/room_change.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace wadtest {
+
+// The source tree: KV_SOURCE_DIR when set, else the one the build folder was configured from.
+inline std::string SourceDir()
+{
+    if (const char* env = std::getenv("KV_SOURCE_DIR"); env && *env) return env;
+    namespace fs = std::filesystem;
+    fs::path dir = fs::read_symlink("/proc/self/exe").parent_path();
+    for (int up = 0; up < 4 && !dir.empty(); ++up, dir = dir.parent_path()) {
+        std::ifstream cache(dir / "CMakeCache.txt");
+        std::string line;
+        const std::string key = "CMAKE_HOME_DIRECTORY:INTERNAL=";
+        while (std::getline(cache, line))
+            if (line.rfind(key, 0) == 0) return line.substr(key.size());
+    }
+    return ".";
+}
+
+// Where this process keeps its fixtures: its scratch folder. A death-test child starts in another
+// folder; it finds its parent's through the environment.
+inline std::string FixtureFolder()
+{
+    if (const char* env = std::getenv("KV_WAD_FIXTURES"); env && *env) return env;
+    std::string dir = kvtest::ScratchDir() + "/wad_fixtures";
+    setenv("KV_WAD_FIXTURES", dir.c_str(), 1);
+    return dir;
+}
+
+// Writes the named cases that are not there yet, with one run of the fixture script.
+inline bool Need(const std::vector<std::string>& names)
+{
+    std::string dir = FixtureFolder();
+    std::string missing;
+    for (const auto& n : names)
+        if (!std::filesystem::exists(dir + "/" + n + ".expect")) missing += " '" + n + "'";
+    if (missing.empty()) return true;
+    std::string cmd = "python3 '" + SourceDir() + "/tests/fixtures/wad_cases.py' '" + dir + "'" + missing;
+    int rc = std::system(cmd.c_str());
+    if (rc != 0) ADD_FAILURE() << "fixture generation failed: " << cmd;
+    return rc == 0;
+}
+
+inline std::string FixturePath(const std::string& name, const char* suffix = ".win")
+{
+    Need({name});
+    return FixtureFolder() + "/" + name + suffix;
+}
+
+inline std::vector<uint8_t> ReadBytes(const std::string& path)
+{
+    std::string s = kvtest::ReadFile(path);
+    return std::vector<uint8_t>(s.begin(), s.end());
+}
+
+// The flat expectation file of a case.
+class Expect {
+public:
+    explicit Expect(const std::string& name)
+    {
+        std::ifstream in(FixturePath(name, ".expect"));
+        std::string line;
+        while (std::getline(in, line)) {
+            std::vector<std::string> fields;
+            std::stringstream ss(line);
+            std::string f;
+            while (std::getline(ss, f, '\t')) fields.push_back(f);
+            if (!fields.empty()) rows_[fields[0]].push_back(fields);
+        }
+        if (rows_.empty()) ADD_FAILURE() << "no expectations for " << name;
+    }
+    const std::vector<std::vector<std::string>>& Rows(const std::string& key) const
+    {
+        static const std::vector<std::vector<std::string>> none;
+        auto it = rows_.find(key);
+        return it == rows_.end() ? none : it->second;
+    }
+    // Field 2 of the row whose field 1 is name ("header game_name <value>").
+    std::string Value(const std::string& key, const std::string& name) const
+    {
+        for (const auto& r : Rows(key))
+            if (r.size() > 2 && r[1] == name) return r[2];
+        ADD_FAILURE() << "no " << key << " " << name;
+        return {};
+    }
+    bool Has(const std::string& key, const std::string& name) const
+    {
+        for (const auto& r : Rows(key))
+            if (r.size() > 1 && r[1] == name) return true;
+        return false;
+    }
+    long long Number(const std::string& key, const std::string& name) const
+    {
+        return std::stoll(Value(key, name));
+    }
+    // Installs the case's resolver tables and texture ids in the stand-ins.
+    void InstallTables() const
+    {
+        for (const auto& r : Rows("var_id")) g_LoaderStandins.variableIds[r[1]] = std::stoi(r[2]);
+        for (const auto& r : Rows("func_id")) g_LoaderStandins.functionIds[r[1]] = std::stoi(r[2]);
+        for (const auto& r : Rows("texture_id")) g_LoaderStandins.pageIds.push_back(std::stoi(r[1]));
+    }
+
+private:
+    std::map<std::string, std::vector<std::vector<std::string>>> rows_;
+};
+
+inline uint32_t U32At(const uint8_t* data, uint32_t offset)
+{
+    uint32_t v;
+    std::memcpy(&v, data + offset, 4);
+    return v;
+}
+
+// Collects what a console was asked to print.
+struct RecordingConsole final : tagIConsole {
+    std::string text;
+    void Output(const char* format, ...) override __attribute__((format(printf, 2, 3)))
+    {
+        va_list args;
+        va_start(args, format);
+        char buffer[8192];
+        std::vsnprintf(buffer, sizeof buffer, format, args);
+        va_end(args);
+        text += buffer;
+    }
+};
+
+inline int g_exitStatus = -1000;
+inline int g_exitCalls = 0;
+inline std::vector<std::string> g_boxes;
+
+// Every loader test starts from a clean run: no data, empty stand-ins, consoles and exit recorded.
+class LoaderTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ResetEntryPointState();
+        UnloadGameData();
+        g_GlobalObject = nullptr;
+        MemFree(g_WorkingDirectory);
+        g_WorkingDirectory = nullptr;
+        LoaderStandins_Reset();
+        g_ObjectBaseStandin = {};
+        g_GameOptions = {};
+        RoomChangeCode = ROOM_CHANGE_NONE;
+        Loader_SetLinkSource(nullptr);
+        SeamTrace_Clear();
+        SeamTrace_Enable(true);
+        oldDebug_ = DebugConsole;
+        oldRelease_ = ReleaseConsole;
+        DebugConsole = &debug_;
+        ReleaseConsole = &release_;
+        g_exitStatus = -1000;
+        g_exitCalls = 0;
+        g_boxes.clear();
+        oldExit_ = Platform_SetExitHook([](int status) {
+            g_exitStatus = status;
+            ++g_exitCalls;
+        });
+        oldBox_ = Platform_SetMessageBoxHook([](const MessageBoxRequest& request) {
+            g_boxes.emplace_back(request.text ? request.text : "");
+            return request.defaultAnswer;
+        });
+    }
+    void TearDown() override
+    {
+        UnloadGameData();
+        g_GlobalObject = nullptr;
+        MemFree(g_WorkingDirectory);
+        g_WorkingDirectory = nullptr;
+        Loader_SetLinkSource(nullptr);
+        SeamTrace_Enable(false);
+        SeamTrace_Clear();
+        DebugConsole = oldDebug_;
+        ReleaseConsole = oldRelease_;
+        Platform_SetExitHook(oldExit_);
+        Platform_SetMessageBoxHook(oldBox_);
+        ResetEntryPointState();
+    }
+
+    // A case's container in a fresh memory-manager block, owned by the loader record from pass 1 on.
+    static uint8_t* Load(const std::string& name, uint32_t* length)
+    {
+        std::vector<uint8_t> bytes = ReadBytes(FixturePath(name));
+        *length = uint32_t(bytes.size());
+        auto* data = static_cast<uint8_t*>(MemAlloc(bytes.size() ? bytes.size() : 1));
+        if (!bytes.empty()) std::memcpy(data, bytes.data(), bytes.size());
+        return data;
+    }
+
+    // Both passes over a case, with its resolver tables installed. Returns the pass results.
+    std::pair<bool, bool> RunPasses(const std::string& name)
+    {
+        Expect(name).InstallTables();
+        uint32_t length = 0;
+        uint8_t* data = Load(name, &length);
+        bool pass1 = Wad_ReadHeader(data, length);
+        bool pass2 = pass1 && Wad_LoadChunks(data, length);
+        if (!g_GameData.data) MemFree(data);
+        return {pass1, pass2};
+    }
+
+    // Compares the loaded data with formkit's image of it, naming the first differing word.
+    static void ExpectImage(const std::string& name)
+    {
+        std::vector<uint8_t> image = ReadBytes(FixturePath(name, ".win.image"));
+        ASSERT_EQ(image.size(), g_GameData.length) << name;
+        for (size_t i = 0; i < image.size(); ++i)
+            if (image[i] != g_GameData.data[i]) {
+                size_t word = i & ~size_t(3);
+                ADD_FAILURE() << name << ": the data differs from formkit's image at byte " << i << " (word at "
+                              << word << ": 0x" << std::hex << U32At(g_GameData.data, uint32_t(word)) << ", expected 0x"
+                              << U32At(image.data(), uint32_t(word)) << ")";
+                return;
+            }
+    }
+
+    // Names recorded by the seam trace, in order.
+    static std::vector<std::string> Trace() { return SeamTrace_Calls(); }
+    static bool Traced(const std::string& name)
+    {
+        for (const auto& n : SeamTrace_Calls())
+            if (n == name) return true;
+        return false;
+    }
+
+    RecordingConsole debug_, release_;
+
+private:
+    tagIConsole* oldDebug_ = nullptr;
+    tagIConsole* oldRelease_ = nullptr;
+    ExitHook oldExit_ = nullptr;
+    MessageBoxHook oldBox_ = nullptr;
+};
+
+}  // namespace wadtest
