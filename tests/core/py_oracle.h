@@ -12,21 +12,7 @@
 
 namespace kvtest_py {
 
-// The source tree: KV_SOURCE_DIR when set, else the one the build folder was configured from.
-inline std::string SourceDir()
-{
-    if (const char* env = std::getenv("KV_SOURCE_DIR"); env && *env) return env;
-    namespace fs = std::filesystem;
-    fs::path dir = fs::read_symlink("/proc/self/exe").parent_path();
-    for (int up = 0; up < 4 && !dir.empty(); ++up, dir = dir.parent_path()) {
-        std::ifstream cache(dir / "CMakeCache.txt");
-        std::string line;
-        const std::string key = "CMAKE_HOME_DIRECTORY:INTERNAL=";
-        while (std::getline(cache, line))
-            if (line.rfind(key, 0) == 0) return line.substr(key.size());
-    }
-    return ".";
-}
+inline std::string SourceDir() { return kvtest::SourceDir(); }
 
 // Runs python3 <source>/<script> <outDir> <args>; the generator writes its files into outDir (created in
 // the test's scratch folder). Returns outDir with a trailing '/', or an empty text on failure.

@@ -26,6 +26,21 @@ ScopedEnv::~ScopedEnv()
     else unsetenv(name_.c_str());
 }
 
+std::string SourceDir()
+{
+    if (const char* env = std::getenv("KV_SOURCE_DIR"); env && *env) return env;
+    namespace fs = std::filesystem;
+    fs::path dir = fs::read_symlink("/proc/self/exe").parent_path();
+    for (int up = 0; up < 4 && !dir.empty(); ++up, dir = dir.parent_path()) {
+        std::ifstream cache(dir / "CMakeCache.txt");
+        std::string line;
+        const std::string key = "CMAKE_HOME_DIRECTORY:INTERNAL=";
+        while (std::getline(cache, line))
+            if (line.rfind(key, 0) == 0) return line.substr(key.size());
+    }
+    return ".";
+}
+
 std::string ProbePath(const std::string& name)
 {
     return std::filesystem::read_symlink("/proc/self/exe").parent_path().string() + "/probes/" + name;

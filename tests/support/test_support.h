@@ -19,6 +19,9 @@ private:
     bool hadOld_;
 };
 
+// The source tree: KV_SOURCE_DIR when set, else the one the build folder was configured from.
+std::string SourceDir();
+
 // Full path of a probe program (tests/<area>/probes/<name>.cpp), built beside the test executables.
 std::string ProbePath(const std::string& name);
 
