@@ -18,8 +18,10 @@ public:
     static void* Alloc(size_t size, const char* file, int line, bool clear);
     // Null does nothing; a block the manager did not make goes to the system heap's free.
     static void Free(void* block);
-    // Grows, never shrinks; new bytes are zero. A block the manager did not make gives null (and a line
-    // on the debug console) and is left alone.
+    // Grows, never shrinks. A block that moves gets zeroed new bytes; one that still fits (a pool block
+    // has its whole size class) comes back unchanged, so bytes past what was first asked for hold whatever
+    // was there: callers that need zeros clear them. A block the manager did not make gives null (and a
+    // line on the debug console) and is left alone.
     static void* ReAlloc(void* block, size_t size, const char* file, int line);
     static void SetLength(void** block, size_t size, const char* file, int line);
     // True for heap blocks (and pointers inside one that carry the interior mark); false for null, pool
