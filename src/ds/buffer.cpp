@@ -1,5 +1,6 @@
 #include "ds/buffer.h"
 
+#include "core/arguments.h"
 #include "core/convert.h"
 #include "core/memory_manager.h"
 #include "core/value.h"
@@ -93,12 +94,6 @@ bool BufferArg_Bool(const RValue* v)
     case VALUE_INT64: return v->v64 > 0;
     default: return false;
     }
-}
-
-const char* BufferArg_Text(const RValue* v)
-{
-    if (RValue_Kind(v) != VALUE_STRING || !v->str) return nullptr;
-    return v->str->text;
 }
 
 // A VALUE_STRING holding a copy of len bytes.
@@ -276,7 +271,7 @@ int32_t IBuffer::Write(int32_t type, RValue* value)
         break;
     }
     case buffer_s32: {
-        int32_t v = BufferArg_Int32(value);
+        int32_t v = QZGI32(value, 0);
         std::memcpy(scratch, &v, 4);
         break;
     }
@@ -286,8 +281,7 @@ int32_t IBuffer::Write(int32_t type, RValue* value)
         break;
     }
     case buffer_f64: {
-        bool ok;
-        double v = BufferArg_Real(value, &ok);
+        double v = QZGR(value, 0);
         std::memcpy(scratch, &v, 8);
         break;
     }
@@ -299,7 +293,7 @@ int32_t IBuffer::Write(int32_t type, RValue* value)
     }
     case buffer_string:
     case buffer_text: {
-        const char* text = BufferArg_Text(value);
+        const char* text = QZGS(value, 0);
         if (!text) return -1;
         size_t len = std::strlen(text) + (type == buffer_string ? 1 : 0);
         if (len > static_cast<size_t>(kBufferMaxSize)) return -2;

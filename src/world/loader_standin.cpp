@@ -6,7 +6,12 @@
 
 LoaderStandins g_LoaderStandins;
 
-void LoaderStandins_Reset() { g_LoaderStandins = LoaderStandins(); }
+void LoaderStandins_Reset()
+{
+    g_LoaderStandins = LoaderStandins();
+    CoreSeam_InstallFunctionFinders();
+    CoreSeam_InstallVariableResolver();
+}
 
 // The dialog is not built yet: it is always cancelled.
 char* ChooseGameFile()

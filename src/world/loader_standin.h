@@ -39,7 +39,7 @@ struct LoaderStandins {
     std::vector<LoaderStandinPage> pages;
 
     // Name resolvers: a name -> id table; unknown names give -1, or with resolveAll an id made from the
-    // name (variables 100,000 and up, functions below 100,000).
+    // name (variables 100,000 and up, functions as scripts 100,000 and up).
     bool resolveAll = false;
     std::map<std::string, int32_t> variableIds;
     std::map<std::string, int32_t> functionIds;
@@ -52,3 +52,7 @@ struct LoaderStandins {
 extern LoaderStandins g_LoaderStandins;
 
 void LoaderStandins_Reset();
+// Points the real Code_Function_Find at the name -> id table above (LoaderStandins_Reset does it).
+void CoreSeam_InstallFunctionFinders();
+// Points the real variable-name operations at the same table, recording each call (LoaderStandins_Reset).
+void CoreSeam_InstallVariableResolver();

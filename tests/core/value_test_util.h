@@ -9,6 +9,7 @@
 #include "core/memory_manager.h"
 #include "core/value.h"
 #include "platform/hooks.h"
+#include "world/object_base.h"
 
 namespace kvtest_value {
 
@@ -18,6 +19,11 @@ protected:
     void SetUp() override { before_ = MemoryManager_Probe(); }
     void TearDown() override
     {
+        // Object values are the collector's to reclaim; with none running, the test reclaims them.
+        for (int32_t i = 0; ObjectTable.items && i < ObjectTable.capacity; ++i)
+            if (ObjectTable.items[i]) ObjectBase_Free(ObjectTable.items[i]);
+        ObjectBasePool_Clear();
+        RValuePool_Release();
         MemoryProbe after = MemoryManager_Probe();
         EXPECT_EQ(after.liveBlocks, before_.liveBlocks) << "blocks leaked or freed twice";
         EXPECT_EQ(after.heapBytesInUse, before_.heapBytesInUse) << "bytes leaked";

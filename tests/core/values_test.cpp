@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "value_test_util.h"
-#include "world/object_base_standin.h"
+#include "world/object_base.h"
 
 using namespace kvtest_value;
 
@@ -298,9 +298,10 @@ const ValueCase kValueCases[] = {
          EXPECT_EQ(v.kind, VALUE_OBJECT);
          EXPECT_NE(v.obj, nullptr);
          EXPECT_EQ(v.flags, RVALUE_FLAG_WRITABLE);
-         EXPECT_EQ(g_ObjectBaseStandin.lastSlotCount, 12);
-         EXPECT_EQ(g_ObjectBaseStandin.lastDefaultKind, static_cast<int32_t>(VALUE_UNSET));
-         EXPECT_FALSE(g_ObjectBaseStandin.lastWithSlots);
+         EXPECT_EQ(v.obj->slotCount, 12);
+         EXPECT_EQ(v.obj->defaultKind, static_cast<int32_t>(VALUE_UNSET));
+         EXPECT_EQ(v.obj->slots, nullptr);
+         ObjectBase_Free(v.obj);
          g_InstanceVariableSlotCount = 0;
      }},
     // Mended: a freed value is always left undefined, so freeing again or overwriting it releases nothing

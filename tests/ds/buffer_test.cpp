@@ -2,6 +2,7 @@
 
 #include "core/memory_manager.h"
 #include "core/value.h"
+#include "platform/hooks.h"
 #include "tests/core/py_oracle.h"
 #include "test_support.h"
 
@@ -233,7 +234,18 @@ TEST_F(Buffer, ReadsPastTheEndAndUnsupportedTypes)
     EXPECT_EQ(b.GetPosition(), 2);
     EXPECT_EQ(BufferWriteReal(b, buffer_f16, 1.0), -1);
     EXPECT_EQ(BufferWriteReal(b, 99, 1.0), -1);
-    EXPECT_EQ(BufferWriteReal(b, buffer_string, 1.0), -1);  // no text
+    {
+        // A number is no text: the string getter's error, then nothing is written.
+        static int exits = 0;
+        exits = 0;
+        ExitHook old = Platform_SetExitHook([](int) { ++exits; });
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(BufferWriteReal(b, buffer_string, 1.0), -1);
+        std::string out = testing::internal::GetCapturedStdout();
+        Platform_SetExitHook(old);
+        EXPECT_EQ(exits, 1);
+        EXPECT_NE(out.find("argument 1 incorrect type (0) expecting a String (QZGS)"), std::string::npos) << out;
+    }
     EXPECT_EQ(b.GetPosition(), 2);
     EXPECT_EQ(BufferType_Size(buffer_string), 0);
     EXPECT_EQ(BufferType_Size(buffer_f16), 2);

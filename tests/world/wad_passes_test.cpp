@@ -182,8 +182,10 @@ TEST_F(WadPasses, GlobalObjectGetsTheLargerSlotCount)
         ASSERT_TRUE(Wad_LoadChunks(data, length));
         g_GameData.link = nullptr;
         EXPECT_NE(g_GlobalObject, nullptr);
-        EXPECT_EQ(g_ObjectBaseStandin.lastSlotCount, row.slots) << row.linkGlobals << "," << row.linkInstances;
-        EXPECT_EQ(g_ObjectBaseStandin.lastDefaultKind, 0xFFFFFF);
+        EXPECT_EQ(g_GlobalObject->slotCount, row.slots) << row.linkGlobals << "," << row.linkInstances;
+        EXPECT_EQ(g_GlobalObject->defaultKind, 0xFFFFFF);
+        ObjectBase_Free(g_GlobalObject);
+        g_GlobalObject = nullptr;
         UnloadGameData();
     }
 }
@@ -192,7 +194,7 @@ TEST_F(WadPasses, AnExistingHolderKeepsItsGlobalsAndIsNotReplaced)
 {
     GameLinkData link{};
     link.globalSlotCount = 50;
-    int32_t allocs = g_ObjectBaseStandin.allocCount;
+    const int32_t registered = ObjectTable.count;
     g_GlobalObject = reinterpret_cast<QZObjectBase*>(&link);
     Expect("global_slots_v15").InstallTables();
     uint32_t length = 0;
@@ -201,7 +203,7 @@ TEST_F(WadPasses, AnExistingHolderKeepsItsGlobalsAndIsNotReplaced)
     g_GameData.link = &link;
     ASSERT_TRUE(Wad_LoadChunks(data, length));
     g_GameData.link = nullptr;
-    EXPECT_EQ(g_ObjectBaseStandin.allocCount, allocs);
+    EXPECT_EQ(ObjectTable.count, registered);
     EXPECT_EQ(g_GlobalObject, reinterpret_cast<QZObjectBase*>(&link));
     g_GlobalObject = nullptr;
 }

@@ -198,6 +198,9 @@ TEST_F(RunnerLoadGameTest, MemoryTotalsComeBackAfterUnloading)
     MemFree(g_ProjectName);
     g_ProjectName = nullptr;
     Paths_ResetRunCache();
+    ObjectBase_Free(g_GlobalObject);
+    g_GlobalObject = nullptr;
+    ObjectBasePool_Clear();
     MemoryProbe after = MemoryManager_Probe();
     EXPECT_EQ(after.liveBlocks, before.liveBlocks);
     EXPECT_EQ(after.heapBytesInUse, before.heapBytesInUse);

@@ -10,7 +10,7 @@
 #include "test_support.h"
 #include "world/loader.h"
 #include "world/loader_standin.h"
-#include "world/object_base_standin.h"
+#include "world/object_base.h"
 #include "world/options.h"
 #include "world/room_change.h"
 
@@ -155,7 +155,6 @@ protected:
         MemFree(g_WorkingDirectory);
         g_WorkingDirectory = nullptr;
         LoaderStandins_Reset();
-        g_ObjectBaseStandin = {};
         g_GameOptions = {};
         RoomChangeCode = ROOM_CHANGE_NONE;
         Loader_SetLinkSource(nullptr);

@@ -27,6 +27,14 @@ class Function:
         self.name, self.count, self.first = name, count, first
 
 
+class Script:
+    """A SCPT entry: the script's name and its CODE entry (an index, or an entry name looked up in CODE);
+    old games without bytecode give the script's `source` text instead of an entry."""
+
+    def __init__(self, name, code=0, source=None):
+        self.name, self.code, self.source = name, code, source
+
+
 class CodeEntry:
     """A CODE entry. `items` is its bytecode (see formkit.bytecode). From version 15: `locals` and `args`
     fill the counts word, `share` names an earlier entry whose bytecode blob this one uses instead of its
@@ -533,6 +541,34 @@ class Container(_Form):
             for e in entries:
                 b.u32(names.index(e) if isinstance(e, str) else e)
         self._plans.append(_ChunkPlan("GLOB", fill, extra, cut, size))
+        return self
+
+    def scpt(self, scripts, extra=b"", cut=None, size=None):
+        """The SCPT chunk: a count, that many offsets, then the 8-byte entries {name, code entry index or
+        source text}. `scripts` holds Script records, (name, code) pairs, or None for an empty slot
+        (offset 0)."""
+        scripts = [s if s is None or isinstance(s, Script) else Script(*s) for s in scripts]
+        for s in scripts:
+            if s is not None:
+                self.string(s.name)
+                if s.source is not None:
+                    self.string(s.source)
+
+        def fill(b, ctx):
+            names = [e.name for e in (self._code or [])]
+            b.u32(len(scripts))
+            for i, s in enumerate(scripts):
+                b.later(lambda ctx, i=i, s=s: 0 if s is None else ctx.at(("scpt", i)))
+            for i, s in enumerate(scripts):
+                if s is None:
+                    continue
+                ctx.label(("scpt", i), b.here())
+                b.str_ref(s.name)
+                if s.source is not None:
+                    b.str_ref(s.source)
+                else:
+                    b.u32(names.index(s.code) if isinstance(s.code, str) else s.code)
+        self._plans.append(_ChunkPlan("SCPT", fill, extra, cut, size))
         return self
 
     def tpag(self, entries, align=4, extra=b"", cut=None, size=None):

@@ -258,6 +258,25 @@ class CodeLayoutTest(unittest.TestCase):
         self.assertEqual(b.data[body:body + size], le(2, 1, 0))
         self.assertEqual(b.expect["glob"], [1, 0])
 
+    def test_scpt_entries_empty_slots_and_source_text(self):
+        c = fk.Container(14).code([fk.CodeEntry("gml_Script_a", [1]), fk.CodeEntry("gml_Script_b", [2])])
+        c.scpt([fk.Script("scr_b", "gml_Script_b"), None, ("scr_a", 0), fk.Script("scr_old", source="x = 1;")])
+        b = c.build()
+        body, size = chunk_body(b, "SCPT")
+        data = b.data
+        u32 = lambda d, o: struct.unpack_from("<I", d, o)[0]  # noqa: E731
+        self.assertEqual(u32(data, body), 4)
+        offsets = [u32(data, body + 4 + 4 * i) for i in range(4)]
+        self.assertEqual(offsets[1], 0)
+        # Entries follow the offsets, 8 bytes each, inside the chunk.
+        self.assertEqual(offsets[0], body + 4 + 16)
+        self.assertEqual([offsets[2], offsets[3]], [offsets[0] + 8, offsets[0] + 16])
+        self.assertLessEqual(offsets[3] + 8, body + size)
+        got = [(fk.string_text(data, u32(data, o)), u32(data, o + 4)) for o in offsets[:3] if o]
+        self.assertEqual(got, [("scr_b", 1), ("scr_a", 0)])
+        self.assertEqual(fk.string_text(data, u32(data, offsets[3])), "scr_old")
+        self.assertEqual(fk.string_text(data, u32(data, offsets[3] + 4)), "x = 1;")
+
 
 class ChainTest(unittest.TestCase):
     def walk(self, data, first, count, bits):
