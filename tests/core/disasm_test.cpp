@@ -7,6 +7,8 @@
 #include "core/varnames.h"
 #include "world/loader.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdarg>
@@ -17,18 +19,7 @@
 
 namespace {
 
-struct DisasmTestConsole final : tagIConsole {
-    std::string text;
-    void Output(const char* format, ...) override __attribute__((format(printf, 2, 3)))
-    {
-        char buffer[1024];
-        va_list args;
-        va_start(args, format);
-        std::vsnprintf(buffer, sizeof buffer, format, args);
-        va_end(args);
-        text += buffer;
-    }
-};
+using DisasmTestConsole = kvtest::RecordingConsole;
 
 void DisasmTest_Noop(RValue*, CInstance*, CInstance*, int32_t, RValue*) {}
 

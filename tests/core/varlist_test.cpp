@@ -9,6 +9,8 @@
 #include "ds/buffer.h"
 #include "world/loader.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -20,18 +22,7 @@
 
 namespace {
 
-struct VarListConsole final : tagIConsole {
-    std::string text;
-    void Output(const char* format, ...) override __attribute__((format(printf, 2, 3)))
-    {
-        va_list args;
-        va_start(args, format);
-        char buffer[1024];
-        std::vsnprintf(buffer, sizeof buffer, format, args);
-        va_end(args);
-        text += buffer;
-    }
-};
+using VarListConsole = kvtest::RecordingConsole;
 
 class VarList : public testing::Test {
 protected:

@@ -17,18 +17,7 @@
 
 namespace {
 
-struct VarNamesConsole final : tagIConsole {
-    std::string text;
-    void Output(const char* format, ...) override __attribute__((format(printf, 2, 3)))
-    {
-        va_list args;
-        va_start(args, format);
-        char buffer[512];
-        std::vsnprintf(buffer, sizeof buffer, format, args);
-        va_end(args);
-        text += buffer;
-    }
-};
+using VarNamesConsole = kvtest::RecordingConsole;
 
 class VarNames : public testing::Test {
 protected:

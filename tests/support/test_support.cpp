@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -44,6 +46,24 @@ std::string SourceDir()
 std::string ProbePath(const std::string& name)
 {
     return std::filesystem::read_symlink("/proc/self/exe").parent_path().string() + "/probes/" + name;
+}
+
+void RecordingConsole::Output(const char* format, ...)
+{
+    if (!format) return;
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    int length = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    if (length > 0) {
+        size_t at = text.size();
+        text.resize(at + static_cast<size_t>(length) + 1);
+        std::vsnprintf(text.data() + at, static_cast<size_t>(length) + 1, format, again);
+        text.resize(at + static_cast<size_t>(length));
+    }
+    va_end(again);
 }
 
 std::string ReadFile(const std::string& path)

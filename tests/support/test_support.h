@@ -1,5 +1,7 @@
 // Helpers shared by the GoogleTest suites.
 #pragma once
+#include "core/console.h"
+
 #include <string>
 
 namespace kvtest {
@@ -24,6 +26,12 @@ std::string SourceDir();
 
 // Full path of a probe program (tests/<area>/probes/<name>.cpp), built beside the test executables.
 std::string ProbePath(const std::string& name);
+
+// A console that keeps what it was asked to print (install it in place of DebugConsole / ReleaseConsole).
+struct RecordingConsole final : tagIConsole {
+    std::string text;
+    void Output(const char* format, ...) override __attribute__((format(printf, 2, 3)));
+};
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);

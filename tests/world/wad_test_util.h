@@ -126,19 +126,7 @@ inline uint32_t U32At(const uint8_t* data, uint32_t offset)
     return v;
 }
 
-// Collects what a console was asked to print.
-struct RecordingConsole final : tagIConsole {
-    std::string text;
-    void Output(const char* format, ...) override __attribute__((format(printf, 2, 3)))
-    {
-        va_list args;
-        va_start(args, format);
-        char buffer[8192];
-        std::vsnprintf(buffer, sizeof buffer, format, args);
-        va_end(args);
-        text += buffer;
-    }
-};
+using RecordingConsole = kvtest::RecordingConsole;
 
 inline int g_exitStatus = -1000;
 inline int g_exitCalls = 0;
