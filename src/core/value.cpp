@@ -239,18 +239,10 @@ void RefString::ReleaseChecked(RefString* record)
 
 void RValue_Free(RValue* v)
 {
-    switch (RValue_Kind(v)) {
-    case VALUE_STRING:
-        RefString::ReleaseChecked(v->str);
-        break;
-    case VALUE_ARRAY:
-        ValueCore_DropArray(v, v->arr);
-        break;
-    case VALUE_PTR:
+    if (RValue_Kind(v) == VALUE_PTR) {
         if ((v->flags & RVALUE_FLAG_OWNED) && v->owned) delete v->owned;
-        break;
-    default:
-        break;
+    } else {
+        ValueCore_ReleaseShared(v);
     }
     // Always left undefined, so a second free or a later overwrite finds nothing to release.
     RValue_SetUndefined(v);
