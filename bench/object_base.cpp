@@ -37,6 +37,18 @@ void BM_ObjectBaseAllocFree(benchmark::State& state)
     state.counters["blocks_per_cycle"] = taken / kCounted;
 }
 
+// The cycle alone: an object of 8 slots kept sparse, made and released without touching a slot.
+void BM_ObjectBaseAllocFreeUntouched(benchmark::State& state)
+{
+    for (int i = 0; i < 1000; ++i) ObjectBase_Free(ObjectBase_Alloc(kBenchSparseSlots, VALUE_UNSET, false));
+    for (auto _ : state) {
+        QZObjectBase* o = ObjectBase_Alloc(kBenchSparseSlots, VALUE_UNSET, false);
+        benchmark::DoNotOptimize(o);
+        ObjectBase_Free(o);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
 struct ObjectBaseBenchRecord {
     unsigned char bytes[sizeof(QZObjectBase)];
 };
@@ -76,5 +88,6 @@ void BM_NewDeleteSameSizeWithEightValues(benchmark::State& state)
 }  // namespace
 
 BENCHMARK(BM_ObjectBaseAllocFree)->Iterations(1000000);
+BENCHMARK(BM_ObjectBaseAllocFreeUntouched)->Iterations(1000000);
 BENCHMARK(BM_NewDeleteSameSize)->Iterations(1000000);
 BENCHMARK(BM_NewDeleteSameSizeWithEightValues)->Iterations(1000000);

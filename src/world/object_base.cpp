@@ -5,7 +5,6 @@
 #include <unordered_set>
 #include <vector>
 
-#include "core/seam_trace.h"
 #include "core/varlist.h"
 #include "core/varnames.h"
 #include "world/loader.h"
@@ -67,14 +66,16 @@ void ObjectBase_SetKinds(RValue* slots, int32_t n, int32_t kind)
 // Frees every sparse value and returns its cell; the map itself is left empty.
 void ObjectBase_EmptySparse(QZObjectBase* o)
 {
-    if (!o->sparse) return;
-    int32_t slot = -1;
-    RValue* cell = nullptr;
-    while (o->sparse->Next(&slot, nullptr, &cell)) {
-        if (RValue_NeedsFree(cell)) RValue_Free(cell);
-        RValuePool_Free(cell);
+    CHashMap<RValue*>* map = o->sparse;
+    if (!map || map->Count() == 0) return;
+    for (int32_t s = 0, n = map->Capacity(); s < n; ++s) {
+        auto& entry = map->At(s);
+        if (entry.hash > 0) {
+            if (RValue_NeedsFree(entry.value)) RValue_Free(entry.value);
+            RValuePool_Free(entry.value);
+        }
     }
-    o->sparse->Clear();
+    map->Clear();
 }
 
 void ObjectBase_FreeSlotValues(QZObjectBase* o)
@@ -211,7 +212,6 @@ void QZObjectBase::operator delete(void* p) { MemoryManager::Free(p); }
 
 QZObjectBase* ObjectBase_Alloc(int32_t slotCount, int32_t defaultKind, bool withSlots)
 {
-    SeamTrace_Record("ObjectBase_Alloc");
     if (slotCount < 0) slotCount = 0;
     QZObjectBase* o = g_objectPool;
     if (o) {
