@@ -5,3 +5,4 @@
 void TimeLine_Init();    // empties the table before the game data is read
 void TimeLine_Unload();  // the game data is unloaded
 bool TimeLine_Load(uint8_t* body, uint32_t size, uint8_t* base);  // TMLN
+const char* TimeLine_GetName(int32_t index);  // "<undefined>" when there is no such timeline

@@ -13,3 +13,5 @@ bool TimeLine_Load(uint8_t* body, uint32_t size, uint8_t* base)
     g_LoaderStandins.chunks.push_back({"TimeLine_Load", body, size, base});
     return true;
 }
+
+const char* TimeLine_GetName(int32_t) { return "<undefined>"; }

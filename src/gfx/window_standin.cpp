@@ -1,0 +1,6 @@
+// Stand-in until the graphics device is built: there is no full-screen window to leave yet.
+#include "gfx/window.h"
+
+#include "core/seam_trace.h"
+
+void Window_PrepareForDialog() { SeamTrace_Record("Window_PrepareForDialog"); }
