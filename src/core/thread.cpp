@@ -44,11 +44,13 @@ void CMutex::Destroy()
 
 namespace {
 thread_local bool t_isMainThread = false;
+thread_local bool t_isEngineWorker = false;
 std::atomic<ThreadCreateFunction> g_threadCreate{pthread_create};
 }  // namespace
 
 void Thread_SetMainThreadMark(bool isMain) { t_isMainThread = isMain; }
 bool Thread_IsMainThread() { return t_isMainThread; }
+bool Thread_IsEngineWorker() { return t_isEngineWorker; }
 
 ThreadCreateFunction Thread_SetCreateFunction(ThreadCreateFunction create)
 {
@@ -109,6 +111,7 @@ void* ThreadStart(void* arg)
 {
     auto* thread = static_cast<CThread*>(arg);
     Thread_SetMainThreadMark(false);
+    t_isEngineWorker = true;
     int32_t result = thread->m_entry(thread);
     // The owner may delete the CThread as soon as it sees the flag clear: nothing touches it after this.
     thread->m_running.store(false, std::memory_order_release);

@@ -70,6 +70,8 @@ ThreadCreateFunction Thread_SetCreateFunction(ThreadCreateFunction create);
 // The main thread carries a mark; threads started through CThread clear theirs.
 void Thread_SetMainThreadMark(bool isMain);
 bool Thread_IsMainThread();
+// True on a thread started through CThread (main-thread-only code asserts it is not on one).
+bool Thread_IsEngineWorker();
 
 // Sleeps at least that many milliseconds (signals do not cut it short); 0 or less returns at once.
 void Thread_Sleep(int32_t milliseconds);
