@@ -20,6 +20,20 @@ void ReportAndExit(int status, const char* format, va_list args)
 }  // namespace
 
 bool g_ShowErrorDialogs = true;
+bool g_ErrorCaught = false;
+
+namespace {
+char g_errorLastText[4096];
+}  // namespace
+
+void Error_Show(const char* text, bool abort)
+{
+    std::snprintf(g_errorLastText, sizeof g_errorLastText, "%s", text ? text : "");
+    ReleaseConsole->Output("ERROR!!! :: %s\n", g_errorLastText);
+    if (abort) Platform_Exit(1);
+}
+
+const char* Error_LastText() { return g_errorLastText; }
 
 void RuntimeError(const char* format, ...)
 {

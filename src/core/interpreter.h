@@ -2,13 +2,27 @@
 #pragma once
 #include <cstdint>
 
+class CCode;
 struct BuiltinFunction;
+struct CInstance;
+struct QZObjectBase;
+struct RValue;
 struct VMFrame;
 
 // The built-in being called (null when none), and the running frame chain's current frame (null when
 // no code runs).
 extern BuiltinFunction* Function_Current;
 extern VMFrame* VM_CurrentFrame;
+
+// The running code's arguments: count and values (null when none).
+extern int32_t VM_ArgCount;
+extern RValue* VM_Args;
+
+// Runs the bytecode of a code object on self and other with argc argument values (copied, not taken
+// over); locals may be null (a fresh locals object is made); value, when given, is the code's own object.
+// The result receives the value the code leaves on top of its stack.
+bool VM_Exec(CCode* code, CInstance* self, CInstance* other, RValue* result, QZObjectBase* locals, int32_t argc,
+             RValue* args, RValue* value);
 
 // The registered name of a built-in (null for null).
 const char* Function_Name(const BuiltinFunction* function);

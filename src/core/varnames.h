@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 
+#include "core/variables.h"  // Variable_BuiltIn_Find, Variable_BuiltIn_Name, Variable_NoInstance
 #include "world/core_seam.h"
 
 struct QZObjectBase;
@@ -45,12 +46,3 @@ struct CodeVariableResolver {
     void (*loadLocalNames)(uint8_t* block, uint32_t size, uint8_t* base);
 };
 const CodeVariableResolver* Code_Variable_SetResolver(const CodeVariableResolver* resolver);
-
-// The built-in variable registry is built with variable access; until then varnames_standin.cpp answers
-// "none" (-1, "<unknown built-in variable>").
-int32_t Variable_BuiltIn_Find(const char* name);
-const char* Variable_BuiltIn_Name(int32_t index);
-
-// Set by the reads by target when they find no instance; read by the interpreter's messages. Defined with
-// the variable access operations (varnames_standin.cpp until then).
-extern bool Variable_NoInstance;

@@ -210,3 +210,16 @@ void JS_GetProperty(QZObjectBase*, RValue* result, const char*)
 }
 
 int32_t JS_CallValue(QZObjectBase*, RValue*, const RValue*, int32_t, RValue*) { return 1; }
+
+// No accessor has a getter or a setter while the object model is off.
+void JS_CallGetter(QZObjectBase*, RValue* result, const RValue*)
+{
+    SeamTrace_Record("JS_CallGetter");
+    RValue_SetUndefined(result);
+}
+
+void JS_CallSetter(QZObjectBase*, const RValue*, RValue* accessor)
+{
+    SeamTrace_Record("JS_CallSetter");
+    RValue_Free(accessor);
+}

@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-// Scripts.
+// Scripts (core/script.h).
 void Script_Clear();  // deletes every script before the game data is read
 bool Script_Load(uint8_t* body, uint32_t size, uint8_t* base);  // SCPT
 

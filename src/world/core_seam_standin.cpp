@@ -1,5 +1,5 @@
-// Stand-ins until scripts and the name registries are built. The resolvers answer from a name -> id
-// table that a test fills; names not in it give -1.
+// Stand-ins until the name registries are built. The resolvers answer from a name -> id table that a
+// test fills; names not in it give -1.
 #include "world/core_seam.h"
 
 #include "core/functions.h"
@@ -22,15 +22,6 @@ int32_t CoreSeam_Lookup(const std::map<std::string, int32_t>& table, const char*
 }
 
 }  // namespace
-
-void Script_Clear() { SeamTrace_Record("Script_Clear"); }
-
-bool Script_Load(uint8_t* body, uint32_t size, uint8_t* base)
-{
-    SeamTrace_Record("Script_Load");
-    g_LoaderStandins.chunks.push_back({"Script_Load", body, size, base});
-    return true;
-}
 
 // The variable-name operations are the core's own (core/varnames.h). The loader suites answer them from
 // the table above and record each call, through the resolver hook.

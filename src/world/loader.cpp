@@ -759,6 +759,9 @@ bool CODE_Load(uint8_t* body, uint32_t size, uint8_t* base)
             int64_t start = int64_t(entry) + 12 + relative;
             if (start < 0 || start > int64_t(UINT32_MAX)) return r.Fail(entry + 12, "bytecode outside the chunk");
             if (!r.InChunk(uint32_t(start), codeLength, "bytecode outside the chunk")) return false;
+            // The entry starts on an instruction word of its block.
+            if (blobOffset > codeLength || blobOffset % 4 != 0)
+                return r.Fail(entry + 16, "block offset outside the bytecode");
             continue;
         }
         if (!r.InChunk(entry + 8, codeLength, "code length past the chunk")) return false;
