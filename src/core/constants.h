@@ -75,8 +75,8 @@ int32_t Room_Find(const char* name);      // first room of that name
 int32_t TimeLine_Find(const char* name);  // first timeline of that name
 int32_t Shader_Find(const char* name);    // first shader of that name
 
-// The options chunk's user constants: two parallel tables of count texts, owned by the options reader.
-// Until that reader exists there are none (constants_standin.cpp).
+// The options chunk's user constants: two parallel tables of count texts, owned by the options reader
+// (world/options.cpp).
 struct OptionConstantTexts {
     int32_t count;
     char* const* names;

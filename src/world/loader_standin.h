@@ -31,8 +31,6 @@ struct LoaderStandins {
     int32_t nextInstanceId = 0;
     int32_t nextTileId = 0;
     int kslCalls = 0;                        // InitKSLFunctions
-    int chooseGameFileCalls = 0;
-    std::vector<std::string> iniFiles;       // Options_ReadIniFile
 
     // Texture pages: the ids handed out in call order; past the end of pageIds: 1000 + call number.
     std::vector<int32_t> pageIds;

@@ -3,6 +3,8 @@
 #include "wad_test_util.h"
 
 #include "audio/audio.h"
+#include "core/constants.h"
+#include "core/script.h"
 
 #include <algorithm>
 
@@ -62,18 +64,20 @@ TEST_F(WadPasses, UnknownChunkIsLoggedWithItsSignedValueAndTheWalkGoesOn)
     // "QQQ\xF0" as a little-endian word is 0xF0515151.
     EXPECT_NE(debug_.text.find("unknown Chunk QQQ\xF0:-263106223\n"), std::string::npos) << debug_.text;
     EXPECT_FALSE(g_GameData.damaged);
-    // Chunks after it were still dispatched.
-    EXPECT_TRUE(Traced("Script_Load"));
+    // Chunks after it were still dispatched: the script table and the waves.
+    EXPECT_EQ(Script_Number(), 1);
+    EXPECT_STREQ(Script_GetName(0), "scr_main");
     EXPECT_TRUE(Traced("Wave_Init"));
+    Script_Free();
 }
 
 // The loader a chunk goes to; null when the tag's table entry calls nothing.
 const char* PassesLoaderOf(const std::string& tag, bool newAudio)
 {
     static const std::map<std::string, const char*> plain = {
-        {"OPTN", "Option_Load"}, {"LANG", "Language_Load"},     {"EXTN", "Extension_Load"},
+        {"LANG", "Language_Load"},     {"EXTN", "Extension_Load"},
         {"SPRT", "Sprite_Load"}, {"BGND", "Background_Load"},   {"PATH", "Path_Load"},
-        {"SCPT", "Script_Load"}, {"SHDR", "Shader_Load"},       {"FONT", "Font_Load"},
+        {"SHDR", "Shader_Load"},       {"FONT", "Font_Load"},
         {"TMLN", "TimeLine_Load"}, {"OBJT", "Object_Load"},     {"ROOM", "Room_Load"},
         {"GEN8", "Room_LoadOrder"}};
     if (tag == "SOND") return newAudio ? "Audio_Load" : "Sound_Init";
@@ -86,8 +90,8 @@ const char* PassesLoaderOf(const std::string& tag, bool newAudio)
 TEST_F(WadPasses, EachTagReachesItsLoaderWithBothAudioEngines)
 {
     const std::vector<std::string> loaders = {
-        "Option_Load", "Language_Load", "Extension_Load", "Sound_Init", "Audio_Load", "AudioGroup_Load",
-        "Sprite_Load", "Background_Load", "Path_Load", "Script_Load", "Shader_Load", "Font_Load",
+        "Language_Load", "Extension_Load", "Sound_Init", "Audio_Load", "AudioGroup_Load",
+        "Sprite_Load", "Background_Load", "Path_Load", "Shader_Load", "Font_Load",
         "TimeLine_Load", "Object_Load", "Room_Load", "Wave_Init", "Audio_WAVs", "Room_LoadOrder"};
     Expect e("passes_all");
     for (bool newAudio : {false, true}) {
@@ -102,6 +106,16 @@ TEST_F(WadPasses, EachTagReachesItsLoaderWithBothAudioEngines)
             if (c[3] != "0")
                 if (const char* loader = PassesLoaderOf(c[1], newAudio)) expected.push_back(loader);
         EXPECT_EQ(seen, expected) << "new audio engine " << newAudio;
+        // The OPTN chunk (the last dispatched, so it does not pick the audio engine above) reached the
+        // real options reader.
+        EXPECT_EQ(g_GameOptions.windowColour, 0x123456u);
+        EXPECT_EQ(Options_UserConstants().count, 1);
+        // The SCPT chunk reached the real script table.
+        EXPECT_EQ(Script_Number(), 1);
+        EXPECT_STREQ(Script_GetName(0), "scr_main");
+        ASSERT_NE(Script_Data(0), nullptr);
+        EXPECT_EQ(Script_Data(0)->code, 0);
+        Script_Free();
         // Kept for later: the texture page entries and the global code list.
         EXPECT_NE(g_GameData.tpagBody, nullptr);
         EXPECT_NE(g_GameData.globList, nullptr);
@@ -141,21 +155,35 @@ TEST_F(WadPasses, EmptyCodeChunkLeavesHasBytecodeOff)
 
 TEST_F(WadPasses, PassTwoResetsTheResourceTablesFirst)
 {
+    // A script table left from an earlier load is emptied by pass 2 (small_v14 has no SCPT chunk).
+    ASSERT_TRUE(RunPasses("passes_all").first);
+    ASSERT_EQ(Script_Number(), 1);
+    ASSERT_EQ(g_GameOptions.windowColour, 0x123456u);  // and the options of its OPTN chunk
+    ASSERT_EQ(Options_UserConstants().count, 1);
+    UnloadGameData();
+    ObjectBase_Free(g_GlobalObject);
+    g_GlobalObject = nullptr;
+    SeamTrace_Clear();
     auto [pass1, pass2] = RunPasses("small_v14");
     ASSERT_TRUE(pass1 && pass2);
+    EXPECT_EQ(Script_Number(), 0);
     std::vector<std::string> resets;
     for (const auto& n : Trace())
         if (n == "Sound_Clear" || n == "Sprite_Init" || n == "Background_Init" || n == "Path_Init" ||
-            n == "Script_Clear" || n == "Font_Init" || n == "TimeLine_Init" || n == "Object_Init" || n == "Room_Init" ||
-            n == "Options_InitDefaults" || n == "CCameraManager::Reset" || n == "Camera_CreateDefault" ||
-            n == "ObjectBase_Alloc")
+            n == "Font_Init" || n == "TimeLine_Init" || n == "Object_Init" || n == "Room_Init" ||
+            n == "CCameraManager::Reset" || n == "Camera_CreateDefault")
             resets.push_back(n);
     const std::vector<std::string> expected = {"Sound_Clear",   "Sprite_Init",          "Background_Init",
-                                               "Path_Init",     "Script_Clear",         "Font_Init",
+                                               "Path_Init",     "Font_Init",
                                                "TimeLine_Init", "Object_Init",          "Room_Init",
-                                               "Options_InitDefaults", "CCameraManager::Reset",
-                                               "Camera_CreateDefault", "ObjectBase_Alloc"};
+                                               "CCameraManager::Reset", "Camera_CreateDefault"};
     EXPECT_EQ(resets, expected);
+    // The game options are back at their defaults (small_v14 has no OPTN chunk).
+    EXPECT_EQ(g_GameOptions.windowColour, 0xFFFFFFu);
+    EXPECT_TRUE(g_GameOptions.showCursor);
+    EXPECT_EQ(Options_UserConstants().count, 0);
+    // Then the global object is made (allocations leave no trace).
+    EXPECT_NE(g_GlobalObject, nullptr);
 }
 
 TEST_F(WadPasses, GlobalObjectGetsTheLargerSlotCount)

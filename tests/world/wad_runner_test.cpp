@@ -5,6 +5,7 @@
 #include "lib/file_areas.h"
 #include "services/launcher.h"
 #include "world/command_line.h"
+#include "world/ini.h"
 #include "world/paths.h"
 #include "world/run_state.h"
 #include "world/runner.h"
@@ -160,7 +161,11 @@ TEST_F(RunnerLoadGameTest, OptionsIniBesideTheGameIsHandedOn)
     kvtest::WriteFile(dir + "options.ini", "[Windows]\nSleepMargin=2\n");
     GameFile_Set((dir + "game.win").c_str());
     ASSERT_TRUE(RunnerLoadGame());
-    EXPECT_EQ(g_LoaderStandins.iniFiles, std::vector<std::string>{dir + "options.ini"});
+    ASSERT_NE(g_GameData.iniFile, nullptr);
+    EXPECT_STREQ(g_GameData.iniFile->Name(), (dir + "options.ini").c_str());
+    EXPECT_EQ(g_GameData.iniFile->ReadInt("Windows", "SleepMargin", 0), 2);
+    EXPECT_EQ(g_RunFlags.sleepMargin, 2);
+    EXPECT_NE(debug_.text.find(dir + "options.ini file contents: [Windows]\nSleepMargin=2\n"), std::string::npos);
     EXPECT_STREQ(g_GameData.iniPath, (dir + "options.ini").c_str());
     EXPECT_NE(debug_.text.find("Checking if INIFile " + dir + "options.ini Exists\n"), std::string::npos);
     EXPECT_EQ(debug_.text.find("!!!!No INI File"), std::string::npos);
@@ -261,7 +266,15 @@ TEST_F(RunnerLoadGameTest, NoGameFile)
         bool child;
         int dialogs;
     };
+    // The open-file dialog is asked through the dialog-answer hook, which declines.
+    static int dialogs;
+    DialogAnswerHook oldHook = Platform_SetDialogAnswerHook([](const DialogRequest& request, DialogAnswer* answer) {
+        if (std::string(request.kind) == "open") ++dialogs;
+        answer->accepted = false;
+        return true;
+    });
     for (const Row& row : {Row{true, false, 0}, Row{false, false, 1}, Row{false, true, 1}}) {
+        dialogs = 0;
         g_RunFlags.headless = row.headless;
         g_ChildGame = row.child;
         g_exitCalls = 0;
@@ -269,12 +282,13 @@ TEST_F(RunnerLoadGameTest, NoGameFile)
         RoomChangeCode = ROOM_CHANGE_NONE;
         LoaderStandins_Reset();
         EXPECT_FALSE(RunnerLoadGame());
-        EXPECT_EQ(g_LoaderStandins.chooseGameFileCalls, row.dialogs);
+        EXPECT_EQ(dialogs, row.dialogs);
         EXPECT_TRUE(g_boxes.empty());
         EXPECT_EQ(g_exitCalls, row.child ? 0 : 1);
         EXPECT_EQ(RoomChangeCode, row.child ? ROOM_CHANGE_GAME_END : ROOM_CHANGE_NONE);
         EndRun();
     }
+    Platform_SetDialogAnswerHook(oldHook);
 }
 
 TEST_F(RunnerLoadGameTest, WorkingDirectoryFromTheGamePath)
