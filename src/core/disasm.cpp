@@ -9,24 +9,31 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
 const char* const* g_disasmCodeStrings = nullptr;
 int32_t g_disasmCodeStringCount = 0;
 
+// One listing line; string operands can be long, so it grows.
 struct DisasmLine {
-    char text[512];
-    int32_t used = 0;
+    std::string text;
 
     void Add(const char* format, ...) __attribute__((format(printf, 2, 3)))
     {
-        if (used >= int32_t(sizeof text) - 1) return;
-        va_list args;
+        va_list args, again;
         va_start(args, format);
-        int n = std::vsnprintf(text + used, sizeof text - size_t(used), format, args);
+        va_copy(again, args);
+        const int n = std::vsnprintf(nullptr, 0, format, args);
         va_end(args);
-        if (n > 0) used = std::min<int32_t>(used + n, int32_t(sizeof text) - 1);
+        if (n > 0) {
+            const size_t at = text.size();
+            text.resize(at + size_t(n) + 1);
+            std::vsnprintf(&text[at], size_t(n) + 1, format, again);
+            text.resize(at + size_t(n));
+        }
+        va_end(again);
     }
     // Blanks from column `from` of the count up to column `to`.
     void Pad(int32_t from, int32_t to)
@@ -141,7 +148,7 @@ int32_t Disasm_Instruction(const char* codeName, const uint8_t* code, int32_t le
     if (length - offset < 4) {
         for (int32_t i = offset; i < length; ++i) line.Add("%02x", code[i]);
         line.Add("\n");
-        console->Output("%s", line.text);
+        console->Output("%s", line.text.c_str());
         return length;
     }
     uint32_t w = Disasm_Word(code + offset);
@@ -243,7 +250,7 @@ int32_t Disasm_Instruction(const char* codeName, const uint8_t* code, int32_t le
         line.Add("0x%08x", uint32_t(int64_t(offset) + int64_t(delta) * 4));
     }
     line.Add("\n");
-    console->Output("%s", line.text);
+    console->Output("%s", line.text.c_str());
     return complete ? offset + size : length;
 }
 

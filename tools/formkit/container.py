@@ -14,10 +14,13 @@ from .common import tag_bytes, text_bytes, signed
 class Variable:
     """A VARI record. `scope` and `index` are written from version 15 on (index defaults to the next free
     index of its scope: globals -5, instance -1 and locals -7 count separately; scope -6 gets index -6).
-    `count` and `first` override the occurrence count and first-occurrence offset formkit computes."""
+    `count` and `first` override the occurrence count and first-occurrence offset formkit computes.
+    `key` (default: the name) is what VarRef items name the record by, so that one name can have several
+    records (a local and an instance variable of the same name, say); such records are declared first."""
 
-    def __init__(self, name, scope=SCOPE_SELF, index=None, count=None, first=None):
+    def __init__(self, name, scope=SCOPE_SELF, index=None, count=None, first=None, key=None):
         self.name, self.scope, self.index, self.count, self.first = name, scope, index, count, first
+        self.key = name if key is None else key
 
 
 class Function:
@@ -25,6 +28,7 @@ class Function:
 
     def __init__(self, name, count=None, first=None):
         self.name, self.count, self.first = name, count, first
+        self.key = name
 
 
 class Script:
@@ -207,7 +211,7 @@ class Container(_Form):
         self.version = version
         self._strings = OrderedDict()    # text bytes -> index
         self._code = None                # list of CodeEntry
-        self._vars = OrderedDict()       # name -> Variable (declared or met in code)
+        self._vars = OrderedDict()       # key (the name by default) -> Variable (declared or met in code)
         self._funcs = OrderedDict()
         self._has = set()
 
@@ -312,11 +316,13 @@ class Container(_Form):
     def _note_item(self, item):
         if isinstance(item, VarRef):
             if item.name not in self._vars:
+                if not isinstance(item.name, str):
+                    raise ValueError("variable key %r was not declared" % (item.name,))
                 scope = signed(item.word, 16)
                 if scope not in (SCOPE_SELF, SCOPE_GLOBAL, SCOPE_BUILTIN, SCOPE_LOCAL):
                     scope = SCOPE_SELF
                 self._vars[item.name] = Variable(item.name, scope)
-            self.string(item.name)
+            self.string(self._vars[item.name].name)
         elif isinstance(item, FuncRef):
             if item.name not in self._funcs:
                 self._funcs[item.name] = Function(item.name)
@@ -421,6 +427,15 @@ class Container(_Form):
 
     # -- variables and functions --------------------------------------------------------------------
 
+    def declare(self, variables=()):
+        """Registers VARI records (Variable or name) before the code that refers to them, without adding
+        a chunk; records keep the order of declaration."""
+        for v in variables:
+            v = v if isinstance(v, Variable) else Variable(v)
+            self._vars[v.key] = v
+            self.string(v.name)
+        return self
+
     def vari(self, variables=(), counts=None, extra=b"", cut=None, size=None):
         """The VARI chunk. Records: the `variables` given (Variable or name), then every other name the
         code refers to, in order of first use. Up to version 14: 12-byte records {name, occurrence count,
@@ -431,8 +446,8 @@ class Container(_Form):
         declared = []
         for v in variables:
             v = v if isinstance(v, Variable) else Variable(v)
-            self._vars[v.name] = v
-            declared.append(v.name)
+            self._vars[v.key] = v
+            declared.append(v.key)
             self.string(v.name)
         self._has.add("VARI")
 
@@ -453,7 +468,7 @@ class Container(_Form):
                 b.str_ref(v.name)
                 if self.version >= 15:
                     b.u32(v.scope)
-                    b.u32(idx[v.name])
+                    b.u32(idx[v.key])
                 b.later(lambda ctx, v=v: self._chain_count(ctx, "var", v))
                 b.later(lambda ctx, v=v: self._chain_first(ctx, "var", v))
         self._plans.append(_ChunkPlan("VARI", fill, extra, cut, size))
@@ -469,12 +484,12 @@ class Container(_Form):
         out = {}
         for v in recs:
             if v.index is not None:
-                out[v.name] = v.index
+                out[v.key] = v.index
             elif v.scope == SCOPE_BUILTIN:
-                out[v.name] = -6
+                out[v.key] = -6
             else:
-                out[v.name] = next_index.get(v.scope, 0)
-                next_index[v.scope] = out[v.name] + 1
+                out[v.key] = next_index.get(v.scope, 0)
+                next_index[v.scope] = out[v.key] + 1
         return out
 
     def func(self, functions=(), locals=None, extra=b"", cut=None, size=None):
@@ -520,13 +535,13 @@ class Container(_Form):
 
     @staticmethod
     def _chain_count(ctx, kind, rec):
-        return len(ctx.occ[kind].get(rec.name, ())) if rec.count is None else rec.count
+        return len(ctx.occ[kind].get(rec.key, ())) if rec.count is None else rec.count
 
     @staticmethod
     def _chain_first(ctx, kind, rec):
         if rec.first is not None:
             return rec.first
-        occ = ctx.occ[kind].get(rec.name)
+        occ = ctx.occ[kind].get(rec.key)
         return occ[0][0] if occ else 0
 
     # -- other structured chunks --------------------------------------------------------------------
@@ -627,7 +642,7 @@ class Container(_Form):
         data = bytes(out)
 
         if var_ids is None:
-            var_ids = {name: 100000 + i for i, name in enumerate(self._vars)}
+            var_ids = {v.name: 100000 + i for i, v in enumerate(self._vars.values())}
         if func_ids is None:
             func_ids = {name: 1000 + i for i, name in enumerate(self._funcs)}
         from .expect import simulate
@@ -647,7 +662,8 @@ class Container(_Form):
         strings = [{"index": i, "text": t.decode("utf-8", "replace"), "offset": ctx.labels[("str", t)],
                     "length_word": ctx.labels[("strw", t)]} for t, i in self._strings.items()
                    if ("str", t) in ctx.labels]
-        occurrences = {kind: {name: [a for a, _ in occ] for name, occ in table.items()}
+        occurrences = {kind: {(name if isinstance(name, str) else repr(name)): [a for a, _ in occ]
+                              for name, occ in table.items()}
                        for kind, table in ctx.occ.items()}
         expect = {
             "version": self.version, "length": len(data), "form_size": len(data) - 8,
