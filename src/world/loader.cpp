@@ -477,6 +477,8 @@ bool RunnerLoadGame()
 
     // options.ini beside the game data.
     std::string_view path(g.gamePath);
+    // A game without options.ini keeps none of the previous game's settings.
+    Options_ReadIniFile(nullptr);
     size_t cut = path.rfind('/');
     if (cut == std::string_view::npos) cut = path.rfind('\\');
     if (cut != std::string_view::npos) {

@@ -381,7 +381,8 @@ TEST_F(OptionsIni, TheLoaderReadsTheFileBesideTheGame)
         std::filesystem::create_directories(dir);
         std::filesystem::copy_file(OptnCase("versions"), dir + "game.win",
                                    std::filesystem::copy_options::overwrite_existing);
-        if (row.withIni) kvtest::WriteFile(dir + "options.ini", "[DEFAULT]\nTrace=1\n");
+        if (row.withIni)
+            kvtest::WriteFile(dir + "options.ini", "[DEFAULT]\nTrace=1\n[Windows]\nCreateTexturesOnDemand=1\n");
         GameFile_Set((dir + "game.win").c_str());
         debug_.text.clear();
         ASSERT_TRUE(RunnerLoadGame());
@@ -391,10 +392,13 @@ TEST_F(OptionsIni, TheLoaderReadsTheFileBesideTheGame)
             EXPECT_STREQ(g_GameData.iniFile->Name(), (dir + "options.ini").c_str());
             EXPECT_NE(debug_.text.find(dir + "options.ini file contents: [DEFAULT]\nTrace=1\n"), std::string::npos);
             EXPECT_TRUE(g_RunFlags.trace);
+            EXPECT_TRUE(g_IniOptions.createTexturesOnDemand);
         } else {
             EXPECT_EQ(g_GameData.iniFile, nullptr);
             EXPECT_NE(debug_.text.find("!!!!No INI File " + dir + "options.ini\n"), std::string::npos);
             EXPECT_FALSE(g_RunFlags.trace);
+            // Nothing of the previous game's file is left.
+            EXPECT_FALSE(g_IniOptions.createTexturesOnDemand);
         }
     }
 }
