@@ -44,3 +44,7 @@ int32_t VM_FrameCodePositions(const VMFrame* frame, VMCodePosition* positions, i
 
 // The source line of a code position through its debug line table; -1 when it has none.
 int32_t DebugInfo_LineAt(const VMCodePosition& position);
+
+// Ends the frame's code at once: its position moves to the end of its code and its call depth to 0
+// (a caught error stops the evaluation it happened in).
+void VM_StopFrame(VMFrame* frame);

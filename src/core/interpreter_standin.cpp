@@ -16,3 +16,5 @@ bool VM_Exec(CCode*, CInstance*, CInstance*, RValue*, QZObjectBase*, int32_t, RV
     SeamTrace_Record("VM_Exec");
     return true;
 }
+
+void VM_StopFrame(VMFrame*) {}

@@ -1,5 +1,7 @@
 #include "platform/messages.h"
 
+#include "core/seam_trace.h"
+
 #include "world/run_state.h"
 
 #include <SDL.h>
@@ -31,6 +33,7 @@ void ProcessMessages()
 
 void Window_PostQuit()
 {
+    SeamTrace_Record("Window_PostQuit");
     if (g_PlatformVideoStarted) {
         SDL_Event quit{};
         quit.type = SDL_QUIT;

@@ -166,6 +166,7 @@ void Options_InitDefaults()
     g_GameOptions = o;
     // -noerrors covers only what goes wrong before the game's options are read.
     g_ShowErrorDialogs = true;
+    g_AbortOnError = false;
     OptionsFreeConstants(&g_optionsConstants);
 }
 
@@ -199,6 +200,7 @@ bool Option_Load(uint8_t* body, uint32_t size, uint8_t* base)
     OptionsFreeConstants(&g_optionsConstants);
     g_optionsConstants = table;
     g_GameOptions = o;
+    g_AbortOnError = o.errorsAbort;
     return true;
 }
 

@@ -17,6 +17,7 @@
 #include "test_support.h"
 #include "world/command_line.h"
 #include "world/loader.h"
+#include "world/room_change.h"
 #include "world/object_base.h"
 #include "world/paths.h"
 #include "world/run_state.h"
@@ -397,14 +398,18 @@ TEST_F(CodeTest, OldGamesKeepTheirScriptsSourceAndCannotCompile)
     MemFree(source);
     EXPECT_FALSE(Script_Data(0)->Compile());  // no code entries to compile from
 
-    // Preparation stops at the first script with the message and the last error's text, then aborts.
+    // Preparation stops at the first script with the message and the last error's text, and the abort
+    // ends the game (the start-up then reports the failure and exits).
     Error_Show("earlier error", false);
     release_.text.clear();
     EXPECT_FALSE(Script_Prepare());
     EXPECT_EQ(release_.text, "ERROR!!! :: COMPILATION ERROR in Script: scr_src\nearlier error\n");
-    EXPECT_EQ(g_codeTestExitCalls, 1);
-    EXPECT_EQ(g_codeTestExitStatus, 1);
+    EXPECT_TRUE(g_ErrorQuitting);
+    EXPECT_EQ(RoomChangeCode, ROOM_CHANGE_GAME_CHANGE);
+    EXPECT_EQ(g_codeTestExitCalls, 0);
     EXPECT_EQ(Traced("VM_Exec"), 0);
+    RoomChangeCode = ROOM_CHANGE_NONE;
+    Error_ResetState();  // gives the last error's text back
 }
 
 TEST_F(CodeTest, StoredSourceStreamsReadBackUnscrambled)

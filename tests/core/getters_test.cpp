@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support.h"
+
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -27,7 +29,10 @@ protected:
         Function_Free();
         Function_Add("buffer_poke", GettersTest_Noop, 4, false);
         Function_Current = Function_Entry(0);
-        oldExit_ = Platform_SetExitHook([](int) { ++g_gettersExits; });
+        oldExit_ = Platform_SetExitHook([](int) {
+            ++g_gettersExits;
+            kvtest::ForgetErrorAbort();
+        });
     }
     void TearDown() override
     {
@@ -42,7 +47,7 @@ protected:
         g_gettersExits = 0;
         testing::internal::CaptureStdout();
         fn();
-        std::string out = testing::internal::GetCapturedStdout();
+        std::string out = kvtest::ReportedMessages(testing::internal::GetCapturedStdout());
         EXPECT_EQ(g_gettersExits, out.empty() ? 0 : 1) << out;
         return out;
     }

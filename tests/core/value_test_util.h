@@ -3,9 +3,12 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include "test_support.h"
+
 #include <string>
 #include <vector>
 
+#include "core/error.h"
 #include "core/memory_manager.h"
 #include "core/value.h"
 #include "platform/hooks.h"
@@ -33,14 +36,17 @@ private:
     MemoryProbe before_{};
 };
 
-// Runtime errors print "ERROR!!! :: <text>" on the release console (standard output) and then call the
-// exit hook; this records the texts and lets the caller go on.
+// Runtime errors print "ERROR!!! :: " and their framed text on the release console (standard output) and
+// then call the exit hook; this records the messages and lets the caller go on.
 class ErrorRecorder {
 public:
     ErrorRecorder()
     {
         exits() = 0;
-        previous_ = Platform_SetExitHook([](int) { ++exits(); });
+        previous_ = Platform_SetExitHook([](int) {
+            ++exits();
+            kvtest::ForgetErrorAbort();
+        });
         testing::internal::CaptureStdout();
     }
     ~ErrorRecorder()
@@ -52,7 +58,8 @@ public:
     std::vector<std::string> Stop()
     {
         stopped_ = true;
-        std::string out = testing::internal::GetCapturedStdout();
+        std::string out = kvtest::ReportedMessages(testing::internal::GetCapturedStdout());
+        Error_ResetState();  // the reporter's copy of the last text is not the test's to account for
         std::vector<std::string> errors;
         const std::string marker = "ERROR!!! :: ";
         size_t at = 0;

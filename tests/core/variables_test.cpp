@@ -4,6 +4,7 @@
 
 #include "core/console.h"
 #include "core/functions.h"
+#include "core/error.h"
 #include "core/memory_manager.h"
 #include "core/seam_trace.h"
 #include "core/value.h"
@@ -36,7 +37,11 @@ int VariablesTest_Box(const MessageBoxRequest& request)
     return MB_ANSWER_OK;
 }
 
-void VariablesTest_Exit(int) { ++g_variablesExits; }
+void VariablesTest_Exit(int)
+{
+    ++g_variablesExits;
+    kvtest::ForgetErrorAbort();
+}
 
 // What the test getters and setters were called with.
 struct VariablesCall {
@@ -148,6 +153,7 @@ protected:
         ObjectBasePool_Clear();
         VariableNode_FreePool();
         EXPECT_TRUE(RValuePool_Release());
+        Error_ResetState();  // the reporter keeps the last error text
         MemoryProbe after = MemoryManager_Probe();
         EXPECT_EQ(after.liveBlocks, before_.liveBlocks) << "blocks left behind";
         EXPECT_EQ(after.heapBytesInUse, before_.heapBytesInUse);
@@ -180,7 +186,7 @@ protected:
     // The runtime error printed since the last call ("" when none).
     std::string TakeError()
     {
-        std::string text = console_.text;
+        std::string text = kvtest::ReportedMessages(console_.text);
         console_.text.clear();
         return text;
     }

@@ -1,5 +1,6 @@
 #include "ds/buffer.h"
 
+#include "core/error.h"
 #include "core/memory_manager.h"
 #include "core/value.h"
 #include "platform/hooks.h"
@@ -243,6 +244,7 @@ TEST_F(Buffer, ReadsPastTheEndAndUnsupportedTypes)
         EXPECT_EQ(BufferWriteReal(b, buffer_string, 1.0), -1);
         std::string out = testing::internal::GetCapturedStdout();
         Platform_SetExitHook(old);
+        Error_ResetState();  // the reporter's copy of the text
         EXPECT_EQ(exits, 1);
         EXPECT_NE(out.find("argument 1 incorrect type (0) expecting a String (QZGS)"), std::string::npos) << out;
     }

@@ -2,12 +2,25 @@
 // folders below it and dialogs answered without a person; the folder is removed at the end.
 #include <gtest/gtest.h>
 
+#include "core/error.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <unistd.h>
 
 namespace kvtest { extern std::string g_scratchDir; }
+
+namespace {
+
+// Every test starts with the error reporter of a fresh process.
+struct ErrorStateReset : testing::EmptyTestEventListener {
+    void OnTestStart(const testing::TestInfo&) override { Error_ResetState(); }
+};
+
+void InstallListeners() { testing::UnitTest::GetInstance()->listeners().Append(new ErrorStateReset); }
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -16,6 +29,7 @@ int main(int argc, char** argv)
         if (std::string(argv[i]).rfind("--gtest_internal_run_death_test", 0) == 0) {
             kvtest::g_scratchDir = std::filesystem::current_path().string();
             testing::InitGoogleTest(&argc, argv);
+            InstallListeners();
             GTEST_FLAG_SET(death_test_style, "threadsafe");  // must match the parent's style
             return RUN_ALL_TESTS();
         }
@@ -37,6 +51,7 @@ int main(int argc, char** argv)
     if (chdir(pattern.c_str()) != 0) return 2;
 
     testing::InitGoogleTest(&argc, argv);
+    InstallListeners();
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     int rc = RUN_ALL_TESTS();
 

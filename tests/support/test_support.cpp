@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include "core/error.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -42,6 +44,28 @@ std::string SourceDir()
     }
     return ".";
 }
+
+std::string ReportedMessages(const std::string& text)
+{
+    const std::string start = "ERROR!!! :: " + std::string(92, '#') + "\n";
+    const std::string hashRule = "\n" + std::string(92, '#') + "\n";
+    const std::string dashRule = std::string(92, '-') + "\n";
+    std::string out;
+    size_t at = 0;
+    for (;;) {
+        const size_t report = text.find(start, at);
+        const size_t body = report == std::string::npos ? report : text.find("\n\n\n", report);
+        const size_t end = body == std::string::npos ? body : text.find(hashRule + dashRule, body);
+        const size_t last = end == std::string::npos ? end : text.find("\n\n", end + hashRule.size());
+        if (last == std::string::npos) break;
+        out += text.substr(at, report - at);
+        out += "ERROR!!! :: " + text.substr(body + 3, end - body - 3) + "\n";
+        at = last + 2;
+    }
+    return out + text.substr(at);
+}
+
+void ForgetErrorAbort() { g_ErrorQuitting = false; }
 
 std::string ProbePath(const std::string& name)
 {

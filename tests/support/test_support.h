@@ -33,6 +33,12 @@ struct RecordingConsole final : tagIConsole {
     void Output(const char* format, ...) override __attribute__((format(printf, 2, 3)));
 };
 
+// The text with every framed error report ("ERROR!!! :: " and the ruled frame) reduced to
+// "ERROR!!! :: <message>\n", for tests that check what was reported rather than the frame.
+std::string ReportedMessages(const std::string& text);
+// Lets one test raise several fatal reports: in a real run the first would have ended the process.
+void ForgetErrorAbort();
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
 

@@ -3,6 +3,7 @@
 #include "wad_test_util.h"
 
 #include "core/constants.h"
+#include "core/error.h"
 #include "world/ini.h"
 
 #include <sys/stat.h>
@@ -161,6 +162,7 @@ TEST_F(OptionsChunk, BothLayoutsReadEveryOption)
         if (row.expect) row.expect(&expected);
         else every(&expected);
         EXPECT_EQ(OptionsDescribe(g_GameOptions), OptionsDescribe(expected));
+        EXPECT_EQ(g_AbortOnError, expected.errorsAbort) << "the error reporter follows the option";
         EXPECT_FALSE(g_GameData.damaged) << g_GameData.damage;
         if (!row.result) {
             EXPECT_TRUE(OptionsConstantTexts().empty());
