@@ -10,6 +10,7 @@
 #include "core/varnames.h"
 #include "game/game_link.h"
 #include "platform/hooks.h"
+#include "world/command_line.h"
 #include "world/loader.h"
 #include "world/object_base.h"
 #include "world/room_change.h"
@@ -92,6 +93,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size)
         }
         Code_Add(int32_t(g.codeCount), false);
         Code_Add(0, true);
+        // This target checks loading: the bytecode is not run (the interpreter has its own target).
+        g_RunFlags.codeExecution = false;
         Script_Prepare();
         for (int32_t i = 0; i < Script_Number(); ++i) {
             if (Script_Data(i) && Script_Data(i)->GetCode()) ScriptCodeFuzzCheck(Script_Data(i)->GetCode());

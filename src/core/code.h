@@ -27,6 +27,11 @@ public:
     static void* operator new(size_t size);
     static void operator delete(void* p);
 
+    // Checks the code once and builds the handler table and the instruction index (nothing when they
+    // exist). False for code that is not sound: *badOffset (when given) gets the first bad instruction's
+    // offset, and the buffer stays unprepared.
+    bool Prepare(int32_t* badOffset = nullptr);
+
     int32_t length;
     uint8_t* bytes;
     VMHandler* handlers = nullptr;           // one per instruction, null until prepared

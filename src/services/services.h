@@ -28,6 +28,9 @@ bool Extension_Finalise();    // game end
 int32_t Extension_FindFunction(const char* name);
 // False when the index is outside the function table; the caller keeps and frees the arguments.
 bool Extension_CallFunction(int32_t index, int32_t argc, RValue* args, RValue* result);
+// Until the extension packages exist, tests may answer the calls (null: none; returns the previous hook).
+using ExtensionCallHook = bool (*)(int32_t index, int32_t argc, RValue* args, RValue* result);
+ExtensionCallHook Extension_SetCallHook(ExtensionCallHook hook);
 
 // The ds_map that iap_data reads, -1 none.
 extern int32_t IAP_DataMap;

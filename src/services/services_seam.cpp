@@ -40,7 +40,21 @@ bool Extension_Finalise()
 }
 
 int32_t Extension_FindFunction(const char*) { return -1; }
-bool Extension_CallFunction(int32_t, int32_t, RValue*, RValue*) { return false; }
+namespace {
+ExtensionCallHook g_extensionCallHook = nullptr;
+}
+
+ExtensionCallHook Extension_SetCallHook(ExtensionCallHook hook)
+{
+    ExtensionCallHook old = g_extensionCallHook;
+    g_extensionCallHook = hook;
+    return old;
+}
+
+bool Extension_CallFunction(int32_t index, int32_t argc, RValue* args, RValue* result)
+{
+    return g_extensionCallHook ? g_extensionCallHook(index, argc, args, result) : false;
+}
 
 void InitPushFunctions() { SeamTrace_Record("InitPushFunctions"); }
 void InitServiceFunctions() { SeamTrace_Record("InitServiceFunctions"); }

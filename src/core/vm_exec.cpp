@@ -1,0 +1,767 @@
+// The interpreter core: VM_Exec, the dispatch loops, the value stack, script calls and returns, branches and
+// the calls of built-in and extension functions.
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "core/arguments.h"
+#include "core/console.h"
+#include "core/debug_info.h"
+#include "core/error.h"
+#include "core/functions.h"
+#include "core/memory_manager.h"
+#include "core/script.h"
+#include "core/seam_trace.h"
+#include "core/vm.h"
+#include "net/net.h"
+#include "platform/hooks.h"
+#include "platform/messages.h"
+#include "services/services.h"
+#include "world/command_line.h"
+#include "world/loader.h"
+#include "world/object_base.h"
+
+VMFrame* VM_CurrentFrame = nullptr;
+int32_t VM_ArgCount = 0;
+RValue* VM_Args = nullptr;
+bool VM_Trace = false;
+int64_t VM_StackLimit = VM_STACK_LIMIT;
+uint32_t VM_BranchCount = 0;
+int32_t VM_Depth = 0;
+
+namespace {
+
+// ---- the string handle table of ".s" items ----
+
+struct VmExecStringTable {
+    RefString** refs = nullptr;
+    uint32_t* nextFree = nullptr;
+    uint32_t capacity = 0;  // slot 0 is never handed out
+    uint32_t freeHead = 0;
+    int32_t inUse = 0;
+};
+VmExecStringTable g_vmStrings;
+
+// Gives the table's memory back once nothing runs and no handle is held.
+void VmExec_ReleaseStringTable()
+{
+    if (g_vmStrings.inUse != 0 || VM_Depth != 0) return;
+    MemFree(g_vmStrings.refs);
+    MemFree(g_vmStrings.nextFree);
+    g_vmStrings = {};
+}
+
+uint32_t VmExec_Word(const uint8_t* p)
+{
+    uint32_t w;
+    std::memcpy(&w, p, 4);
+    return w;
+}
+
+int64_t VmExec_Distance(const VMFrame* frame, const void* p)
+{
+    return frame->stackBlock + frame->stackSize - static_cast<const uint8_t*>(p);
+}
+
+uint8_t* VmExec_At(const VMFrame* frame, int64_t distance) { return frame->stackBlock + frame->stackSize - distance; }
+
+// Bytes of the running code's own items (between the stack pointer and the innermost record).
+int64_t VmExec_Items(const VMFrame* frame, const uint8_t* sp) { return frame->record - sp; }
+
+// Reports an interpreter error and stops the frame: nothing after the failing operation runs, even when
+// the report returns.
+void VmExec_Fail(VMFrame* frame, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void VmExec_Fail(VMFrame* frame, const char* format, ...)
+{
+    char message[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+    VMError(frame, "%s", message);
+    VM_StopFrame(frame);
+}
+
+uint8_t* VmExec_PushReal(uint8_t* sp, double d)
+{
+    sp -= 16;
+    RValue v;
+    RValue_SetReal(&v, d);
+    std::memcpy(sp, &v, 16);
+    return sp;
+}
+
+void VmExec_ShowOverflow(const char* codeName)
+{
+    const char* text = codeName ? codeName : "";
+    if (g_RunFlags.headless) {
+        if (ReleaseConsole) ReleaseConsole->Output("Stack overflow... %s\n", text);
+        return;
+    }
+    MessageBoxRequest request{};
+    request.caption = "Stack overflow...";
+    request.text = text;
+    Platform_MessageBox(request);
+}
+
+// Where a code object starts inside its prepared buffer; false (and a report) when the buffer is not sound
+// or the entry does not start an instruction.
+bool VmExec_PrepareEntry(VMFrame* frame, CCode* code)
+{
+    VMBuffer* buffer = code->code;
+    int32_t bad = -1;
+    int32_t entry = code->blockOffset;
+    if (buffer->Prepare(&bad)) {
+        if (entry >= 0 && entry <= buffer->length && entry % 4 == 0 && buffer->instructionIndex[entry / 4] >= 0)
+            return true;
+        bad = entry;
+    }
+    VmExec_Fail(frame, "Malformed bytecode in %s at 0x%08x", code->name ? code->name : "<unknown>", uint32_t(bad));
+    return false;
+}
+
+// Switches the frame to the code object at its entry.
+void VmExec_Enter(VMFrame* frame, CCode* code)
+{
+    VMBuffer* buffer = code->code;
+    frame->codeObject = code;
+    frame->buffer = buffer;
+    frame->code = buffer->bytes;
+    frame->codeLength = buffer->length;
+    frame->debugLines = code->debugLines;
+    frame->source = code->source;
+    frame->codeName = code->name;
+    frame->position = code->blockOffset;
+    frame->instructionOffset = code->blockOffset;
+    frame->handlers = buffer->handlers;
+    frame->instructionIndex = buffer->instructionIndex;
+    frame->nextInstruction = buffer->instructionIndex[code->blockOffset / 4];
+}
+
+void VmExec_FreeLocals(VMFrame* frame)
+{
+    if (!frame->localsSupplied && frame->locals) ObjectBase_Free(frame->locals);
+    frame->locals = nullptr;
+}
+
+// Replaces argc arguments at sp by one value; returns the new stack pointer.
+uint8_t* VmExec_ReplaceArguments(uint8_t* sp, int32_t argc, RValue* result)
+{
+    auto* args = reinterpret_cast<RValue*>(sp);
+    for (int32_t i = 0; i < argc; ++i) RValue_Free(&args[i]);
+    sp += int64_t(argc) * 16 - 16;
+    std::memcpy(sp, result, 16);
+    return sp;
+}
+
+bool VmExec_HasArguments(VMFrame* frame, uint8_t* sp, int32_t argc, const char* handler)
+{
+    if (VmExec_Items(frame, sp) >= int64_t(argc) * 16) return true;
+    VmExec_Fail(frame, "%s :: argument count %d beyond the stack items", handler, argc);
+    return false;
+}
+
+bool VmExec_HasItem(VMFrame* frame, uint8_t* sp, int32_t bytes, const char* handler)
+{
+    if (VmExec_Items(frame, sp) >= bytes) return true;
+    VmExec_Fail(frame, "%s :: stack underflow", handler);
+    return false;
+}
+
+// Whether a step in progress (or the debugger's stop request) stops before the instruction at offset. A
+// stop records where it happened, clears the request and ends the step.
+bool VmExec_StepStops(VMFrame* frame, int32_t offset)
+{
+    DebugStep& step = DebugStepState;
+    bool stop = step.stopRequest;
+    const char* source = frame->source && frame->source[0] ? frame->source : nullptr;
+    int32_t line = -1;
+    if (step.mode >= 0 && source) {
+        const VMBuffer* lines = frame->debugLines;
+        const DebugLineEntry* entry =
+            lines ? DebugInfo_FindEntry(lines->bytes, lines->length, offset) : nullptr;
+        line = DebugInfo_LineNumber(entry, source, nullptr);
+        const bool sameAsLastStop = source == step.source && line == step.line;
+        if (!sameAsLastStop) {
+            if (step.mode == 0) stop = true;
+            else if (step.mode == 1) stop = stop || frame->callDepth <= step.depth;
+            else if (step.mode == 2) stop = stop || (frame->callDepth <= step.depth && source != step.source);
+        }
+    }
+    if (!stop) return false;
+    step.stopRequest = false;
+    step.mode = -1;
+    step.source = source;
+    step.line = line;
+    return true;
+}
+
+// The plain dispatch: prepared handlers in instruction order.
+uint8_t* VmExec_Loop(VMFrame* frame, uint8_t* sp, bool byWord)
+{
+    int32_t pollCounter = 0;
+    for (;;) {
+        while (!frame->stopped && frame->position < frame->codeLength) {
+            if (sp < frame->stackBlock + VM_STACK_MARGIN) {
+                sp = VM_GrowStack(sp, frame);
+                if (frame->stopped) break;
+            }
+            if (byWord && DebugServer && ++pollCounter > 20000) {
+                pollCounter = 0;
+                TickDebugger();
+            }
+            const int32_t at = frame->position;
+            frame->instructionOffset = at;
+            uint32_t word = VmExec_Word(frame->code + at);
+            // Outside the debugger a planted breakpoint runs as the instruction it replaced.
+            if (!byWord && word >= 0xFF000000u) word = VM_PlainWord(frame->code + at);
+            if (byWord && DebugServer && VmExec_StepStops(frame, at)) word = 0xFF0F0000u;
+            uint8_t* operand = frame->code + at + 4;
+            frame->position = at + 4 + ((word & 0x40000000u) ? VM_OperandSize[(word >> 16) & 15] : 0);
+            VMHandler handler = frame->handlers[frame->nextInstruction++];
+            // Breakpoint words written into prepared code take effect only under the debugger.
+            if (byWord) handler = VM_OpHandlers[(word >> 24) & 31];
+            sp = handler(word, sp, operand, frame);
+        }
+        if (frame->stopped || frame->callDepth == 0) break;
+        // A called script that ends without ret gives real 0.
+        sp = VM_PopFrame(sp, frame);
+        sp = VmExec_PushReal(sp, 0.0);
+    }
+    return sp;
+}
+
+}  // namespace
+
+// ---- string handles ----
+
+uint32_t VM_StringAdd(RefString* record)
+{
+    if (!record) return 0;
+    VmExecStringTable& t = g_vmStrings;
+    if (t.freeHead == 0) {
+        uint32_t capacity = t.capacity ? t.capacity * 2 : 64;
+        void* refs = t.refs;
+        void* next = t.nextFree;
+        MemoryManager::SetLength(&refs, size_t(capacity) * sizeof(RefString*), __FILE__, __LINE__);
+        MemoryManager::SetLength(&next, size_t(capacity) * sizeof(uint32_t), __FILE__, __LINE__);
+        t.refs = static_cast<RefString**>(refs);
+        t.nextFree = static_cast<uint32_t*>(next);
+        // Slot 0 stays out of the free list: handle 0 is null.
+        for (uint32_t i = capacity - 1; i >= (t.capacity ? t.capacity : 1u); --i) {
+            t.refs[i] = nullptr;
+            t.nextFree[i] = t.freeHead;
+            t.freeHead = i;
+        }
+        t.capacity = capacity;
+    }
+    uint32_t handle = t.freeHead;
+    t.freeHead = t.nextFree[handle];
+    t.refs[handle] = record;
+    ++t.inUse;
+    return handle;
+}
+
+RefString* VM_StringPeek(uint32_t handle)
+{
+    return handle && handle < g_vmStrings.capacity ? g_vmStrings.refs[handle] : nullptr;
+}
+
+RefString* VM_StringTake(uint32_t handle)
+{
+    RefString* record = VM_StringPeek(handle);
+    if (!record) return nullptr;
+    g_vmStrings.refs[handle] = nullptr;
+    g_vmStrings.nextFree[handle] = g_vmStrings.freeHead;
+    g_vmStrings.freeHead = handle;
+    --g_vmStrings.inUse;
+    return record;
+}
+
+void VM_StringRelease(uint32_t handle)
+{
+    if (RefString* record = VM_StringTake(handle)) record->Release();
+    VmExec_ReleaseStringTable();
+}
+
+uint32_t VM_StringDuplicate(uint32_t handle)
+{
+    RefString* record = VM_StringPeek(handle);
+    if (!record) return 0;
+    ++record->refCount;
+    return VM_StringAdd(record);
+}
+
+int32_t VM_StringHandlesInUse() { return g_vmStrings.inUse; }
+
+const char* VM_GameString(int32_t n)
+{
+    const GameDataInfo& g = g_GameData;
+    if (n < 0 || uint32_t(n) >= g.stringCount || !g.stringList || !g.data) return nullptr;
+    uint32_t offset = VmExec_Word(g.stringList + 4 + size_t(n) * 4);
+    if (uint64_t(offset) + 4 >= g.length) return nullptr;
+    return reinterpret_cast<const char*>(g.data + offset + 4);
+}
+
+// ---- stack items ----
+
+void VM_FreeItem(int32_t type, uint8_t* sp)
+{
+    if (type == 5) {
+        RValue_Free(reinterpret_cast<RValue*>(sp));
+    } else if (type == 6) {
+        uint32_t handle;
+        std::memcpy(&handle, sp, 4);
+        VM_StringRelease(handle);
+    }
+}
+
+void VM_StackItemToValue(int32_t type, uint8_t* sp, RValue* out)
+{
+    switch (type) {
+    case 0: {
+        double d;
+        std::memcpy(&d, sp, 8);
+        RValue_SetReal(out, d);
+        break;
+    }
+    case 1: {
+        float f;
+        std::memcpy(&f, sp, 4);
+        RValue_SetReal(out, double(f));
+        break;
+    }
+    case 2: {
+        int32_t i;
+        std::memcpy(&i, sp, 4);
+        RValue_SetReal(out, double(i));
+        break;
+    }
+    case 3: {
+        int64_t l;
+        std::memcpy(&l, sp, 8);
+        RValue_SetInt64(out, l);
+        break;
+    }
+    case 4: {
+        int32_t b;
+        std::memcpy(&b, sp, 4);
+        RValue_SetBool(out, b != 0);
+        break;
+    }
+    case 5: std::memcpy(out, sp, 16); break;
+    case 6: {
+        uint32_t handle;
+        std::memcpy(&handle, sp, 4);
+        RefString* record = VM_StringTake(handle);
+        RValue_SetUndefined(out);
+        if (record) {
+            out->str = record;  // the reference moves into the value
+            out->kind = VALUE_STRING;
+        } else {
+            RValue_CreateString(out, "");
+        }
+        VmExec_ReleaseStringTable();
+        break;
+    }
+    default: RValue_SetUndefined(out); break;
+    }
+}
+
+// ---- frames ----
+
+uint8_t* VM_GrowStack(uint8_t* sp, VMFrame* frame)
+{
+    if (sp >= frame->stackBlock + VM_STACK_MARGIN) return sp;
+    const int64_t oldSize = frame->stackSize;
+    // Steps of one block while the stack is small; beyond 1 MiB half the size (in whole blocks), so that deep
+    // recursion does not copy the block over and over.
+    int64_t step = VM_STACK_BLOCK;
+    if (oldSize >= (1 << 20)) step = (oldSize / 2 / VM_STACK_BLOCK) * VM_STACK_BLOCK;
+    const int64_t newSize = oldSize + step;
+    if (newSize > VM_StackLimit) {
+        VmExec_ShowOverflow(frame->codeName);
+        frame->overflow = true;
+        VM_StopFrame(frame);
+        return sp;
+    }
+    uint8_t* old = frame->stackBlock;
+    auto* block = static_cast<uint8_t*>(MemoryManager::Alloc(size_t(newSize), __FILE__, __LINE__, true));
+    std::memcpy(block + step, old, size_t(oldSize));
+    const int64_t delta = (block + newSize) - (old + oldSize);
+    auto* args = reinterpret_cast<uint8_t*>(VM_Args);
+    if (args >= old && args < old + oldSize) VM_Args = reinterpret_cast<RValue*>(args + delta);
+    frame->record += delta;
+    frame->stackBlock = block;
+    frame->stackSize = newSize;
+    MemFree(old);
+    return sp + delta;
+}
+
+QZObjectBase* VM_CreateLocals(int32_t slotCount)
+{
+    QZObjectBase* locals = ObjectBase_Alloc(slotCount < 0 ? 0 : slotCount, int32_t(VALUE_UNSET), true);
+    if (locals) locals->scopeNext = nullptr;
+    return locals;
+}
+
+uint8_t* VM_CallScript(int32_t scriptIndex, int32_t argc, uint8_t* sp, VMFrame* frame, QZObjectBase* locals,
+                       RValue* value)
+{
+    if (!VmExec_HasArguments(frame, sp, argc, "DoCall")) return sp;
+    CScript* script = Script_Data(scriptIndex);
+    if (!script) {
+        VmExec_Fail(frame, "call to non-existent script\n");
+        return sp;
+    }
+    CCode* code = script->GetCode();
+    if (!code || !code->code) {
+        RValue zero;
+        RValue_SetReal(&zero, 0.0);
+        return VmExec_ReplaceArguments(sp, argc, &zero);
+    }
+    if (!VmExec_PrepareEntry(frame, code)) return sp;
+    if (VM_Trace && DebugConsole) DebugConsole->Output("script call = %s\n", script->name ? script->name : "");
+
+    sp = VM_GrowStack(sp, frame);
+    if (frame->stopped) return sp;
+    auto* args = reinterpret_cast<RValue*>(sp);
+    auto* record = reinterpret_cast<VMCallRecord*>(sp - sizeof(VMCallRecord));
+    record->position = frame->position;
+    record->argCount = VM_ArgCount;
+    record->recordDistance = VmExec_Distance(frame, frame->record);
+    record->self = frame->self;
+    record->other = frame->other;
+    record->value = value;
+    record->buffer = frame->buffer;
+    record->codeObject = frame->codeObject;
+    record->debugLines = frame->debugLines;
+    record->source = frame->source;
+    record->codeName = frame->codeName;
+    record->localsSupplied = frame->localsSupplied;
+    record->locals = frame->locals;
+    record->argsDistance = VM_Args ? VmExec_Distance(frame, VM_Args) : -1;
+    VM_Args = argc ? args : nullptr;
+    VM_ArgCount = argc;
+
+    VmExec_Enter(frame, code);
+    frame->record = reinterpret_cast<uint8_t*>(record);
+    frame->localsSupplied = locals ? 1 : 0;
+    frame->locals = locals ? locals : VM_CreateLocals(code->localCount);
+    ++frame->callDepth;
+    if (Profiler_Active) Profiler_Enter(1, scriptIndex);
+    return reinterpret_cast<uint8_t*>(record);
+}
+
+uint8_t* VM_PopFrame(uint8_t* /*sp*/, VMFrame* frame)
+{
+    auto* record = reinterpret_cast<VMCallRecord*>(frame->record);
+    const int32_t calleeArgc = VM_ArgCount;
+    auto* args = reinterpret_cast<RValue*>(frame->record + sizeof(VMCallRecord));
+    --frame->callDepth;
+    if (Profiler_Active) Profiler_Leave();
+    VmExec_FreeLocals(frame);
+    frame->self = record->self;
+    frame->other = record->other;
+    frame->localsSupplied = int32_t(record->localsSupplied);
+    frame->locals = record->locals;
+    frame->codeObject = record->codeObject;
+    frame->buffer = record->buffer;
+    frame->code = record->buffer->bytes;
+    frame->codeLength = record->buffer->length;
+    frame->handlers = record->buffer->handlers;
+    frame->instructionIndex = record->buffer->instructionIndex;
+    frame->debugLines = record->debugLines;
+    frame->source = record->source;
+    frame->codeName = record->codeName;
+    frame->position = record->position;
+    frame->nextInstruction = frame->instructionIndex[record->position / 4];
+    for (int32_t i = 0; i < calleeArgc; ++i) RValue_Free(&args[i]);
+    VM_ArgCount = record->argCount;
+    VM_Args = record->argsDistance < 0 ? nullptr : reinterpret_cast<RValue*>(VmExec_At(frame, record->argsDistance));
+    frame->record = VmExec_At(frame, record->recordDistance);
+    return reinterpret_cast<uint8_t*>(args + calleeArgc);
+}
+
+void VM_StopFrame(VMFrame* frame)
+{
+    if (!frame) return;
+    frame->stopped = true;
+    frame->position = frame->codeLength;
+}
+
+int32_t VM_FrameCodePositions(const VMFrame* frame, VMCodePosition* positions, int32_t max)
+{
+    if (!frame || !positions || max <= 0) return 0;
+    auto table = [](const VMBuffer* lines) { return lines ? lines->length : 0; };
+    int32_t n = 0;
+    positions[n++] = {frame->codeName, frame->debugLines ? frame->debugLines->bytes : nullptr,
+                      table(frame->debugLines), frame->source, frame->instructionOffset};
+    const uint8_t* at = frame->record;
+    for (int32_t depth = frame->callDepth; depth > 0 && n < max && at; --depth) {
+        const auto* record = reinterpret_cast<const VMCallRecord*>(at);
+        if (!record->buffer) break;
+        // The call instruction lies just before the position the caller resumes at.
+        positions[n++] = {record->codeName, record->debugLines ? record->debugLines->bytes : nullptr,
+                          table(record->debugLines), record->source, record->position > 0 ? record->position - 4 : 0};
+        if (record->recordDistance < 0) break;
+        at = VmExec_At(frame, record->recordDistance);
+    }
+    return n;
+}
+
+// ---- VM_Exec ----
+
+bool VM_Exec(CCode* code, CInstance* self, CInstance* other, RValue* result, QZObjectBase* locals, int32_t argc,
+             RValue* args, RValue* value)
+{
+    SeamTrace_Record("VM_Exec");
+    (void)value;  // the object model's own value; without the model locals have no slot for it
+    if (!code || !code->code) return false;
+    if (argc < 0 || (argc > 0 && !args)) argc = 0;
+    if (VM_Trace && DebugConsole) DebugConsole->Output("script = %s\n", code->name ? code->name : "");
+    if (VM_Depth >= VM_NESTING_LIMIT) {
+        VmExec_ShowOverflow(code->name);
+        return true;
+    }
+
+    VMFrame frame{};
+    frame.self = self;
+    frame.other = other;
+    frame.codeName = code->name;
+    // The block: arguments at the top below 16 free bytes, the bottom record, then the working stack.
+    int64_t need = int64_t(argc) * 16 + 16 + int64_t(sizeof(VMCallRecord)) + VM_STACK_MARGIN;
+    int64_t size = VM_STACK_BLOCK;
+    while (size < need) size += VM_STACK_BLOCK;
+    if (size > VM_StackLimit) {
+        VmExec_ShowOverflow(code->name);
+        return true;
+    }
+    frame.stackBlock = static_cast<uint8_t*>(MemoryManager::Alloc(size_t(size), __FILE__, __LINE__, true));
+    frame.stackSize = size;
+    const int64_t argsDistance = 16 + int64_t(argc) * 16;
+    auto* argCopies = reinterpret_cast<RValue*>(VmExec_At(&frame, argsDistance));
+    for (int32_t i = 0; i < argc; ++i) RValue_Copy(&argCopies[i], &args[i]);
+    auto* bottom = reinterpret_cast<VMCallRecord*>(reinterpret_cast<uint8_t*>(argCopies) - sizeof(VMCallRecord));
+    std::memset(static_cast<void*>(bottom), 0, sizeof(VMCallRecord));
+    bottom->recordDistance = -1;
+    bottom->argsDistance = -1;
+    frame.record = reinterpret_cast<uint8_t*>(bottom);
+
+    const int32_t savedArgCount = VM_ArgCount;
+    RValue* const savedArgs = VM_Args;
+    BuiltinFunction* const savedFunction = Function_Current;
+    VMFrame* const older = VM_CurrentFrame;
+    VM_ArgCount = argc;
+    VM_Args = argc ? argCopies : nullptr;
+    frame.older = older;
+    if (older) older->newer = &frame;
+    VM_CurrentFrame = &frame;
+    ++VM_Depth;
+
+    uint8_t* sp = frame.record;
+    bool runs = VmExec_PrepareEntry(&frame, code);
+    if (runs) {
+        VmExec_Enter(&frame, code);
+        frame.localsSupplied = locals ? 1 : 0;
+        frame.locals = locals ? locals : VM_CreateLocals(code->localCount);
+        sp = VmExec_Loop(&frame, sp, DebugServer != nullptr);
+        // A stopped frame unwinds every record: their locals and arguments are freed.
+        while (frame.callDepth > 0) sp = VM_PopFrame(sp, &frame);
+        if (frame.resultPending && sp + 16 <= frame.record) {
+            if (result) {
+                RValue_Free(result);
+                std::memcpy(result, sp, 16);
+            } else {
+                RValue_Free(reinterpret_cast<RValue*>(sp));
+            }
+            sp += 16;
+        }
+        VmExec_FreeLocals(&frame);
+    }
+
+    argCopies = reinterpret_cast<RValue*>(VmExec_At(&frame, argsDistance));
+    for (int32_t i = 0; i < argc; ++i) RValue_Free(&argCopies[i]);
+    MemFree(frame.stackBlock);
+    --VM_Depth;
+    VM_CurrentFrame = older;
+    if (older) older->newer = nullptr;
+    VM_ArgCount = savedArgCount;
+    VM_Args = savedArgs;
+    Function_Current = savedFunction;
+    VmExec_ReleaseStringTable();
+    return true;
+}
+
+// ---- handlers: branches ----
+
+namespace {
+
+void VmExec_CountBranch()
+{
+    if ((VM_BranchCount++ & 0xFFFu) == 0xFFFu) ProcessMessages();
+}
+
+uint8_t* VmExec_Jump(uint32_t word, uint8_t* sp, VMFrame* frame)
+{
+    int32_t offset = int32_t(word << 9) >> 9;
+    int32_t target = frame->instructionOffset + offset * 4;
+    frame->position = target;
+    frame->nextInstruction = frame->instructionIndex[target / 4];
+    return sp;
+}
+
+}  // namespace
+
+uint8_t* DoB(uint32_t word, uint8_t* sp, uint8_t*, VMFrame* frame)
+{
+    VmExec_CountBranch();
+    return VmExec_Jump(word, sp, frame);
+}
+
+uint8_t* DoBt(uint32_t word, uint8_t* sp, uint8_t*, VMFrame* frame)
+{
+    VmExec_CountBranch();
+    if (!VmExec_HasItem(frame, sp, 4, "DoBt")) return sp;
+    int32_t v;
+    std::memcpy(&v, sp, 4);
+    sp += 4;
+    return v != 0 ? VmExec_Jump(word, sp, frame) : sp;
+}
+
+uint8_t* DoBf(uint32_t word, uint8_t* sp, uint8_t*, VMFrame* frame)
+{
+    VmExec_CountBranch();
+    if (!VmExec_HasItem(frame, sp, 4, "DoBf")) return sp;
+    int32_t v;
+    std::memcpy(&v, sp, 4);
+    sp += 4;
+    return v == 0 ? VmExec_Jump(word, sp, frame) : sp;
+}
+
+// ---- handlers: calls ----
+
+uint8_t* VM_CallBuiltin(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame)
+{
+    const int32_t argc = int32_t(word & 0xFFFF);
+    if (!VmExec_HasArguments(frame, sp, argc, "VM_CallBuiltin")) return sp;
+    int32_t id;
+    std::memcpy(&id, operand, 4);
+    BuiltinFunction* entry = Function_Entry(id);
+    if (!entry || !entry->handler) {
+        VmExec_Fail(frame, "VM_CallBuiltin :: no built-in function %d", id);
+        return sp;
+    }
+    if (Profiler_Active) Profiler_Enter(0, id);
+    StackTraceFrame trace;
+    StackTrace_Push(&trace, entry->name, -1);
+    BuiltinFunction* const previous = Function_Current;
+    Function_Current = entry;
+    RValue result;
+    RValue_SetReal(&result, 0.0);
+    entry->handler(&result, frame->self, frame->other, argc, reinterpret_cast<RValue*>(sp));
+    Function_Current = previous;
+    VM_CurrentFrame = frame;
+    if (Profiler_Active) Profiler_Leave();
+    sp = VmExec_ReplaceArguments(sp, argc, &result);
+    StackTraceFrame::Pop(&trace);
+    return sp;
+}
+
+uint8_t* DoCallScript(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame)
+{
+    int32_t id;
+    std::memcpy(&id, operand, 4);
+    return VM_CallScript(id - CALL_ID_SCRIPT_BASE, int32_t(word & 0xFFFF), sp, frame, nullptr, nullptr);
+}
+
+uint8_t* DoCall(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame)
+{
+    const int32_t type = int32_t(word >> 16) & 15;
+    const int32_t argc = int32_t(word & 0xFFFF);
+    if (type == 5) {
+        VmExec_Fail(frame, "DoCall :: callv needs the script object model");
+        return sp;
+    }
+    if (type != 2 || !(word & 0x40000000u)) {
+        VmExec_Fail(frame, "DoCall :: Execution Engine type error");
+        return sp;
+    }
+    int32_t id;
+    std::memcpy(&id, operand, 4);
+    if (id < CALL_ID_SCRIPT_BASE) return VM_CallBuiltin(word, sp, operand, frame);
+    if (id == CALL_ID_SCRIPT_EXECUTE) {
+        if (argc < 1) {
+            VmExec_Fail(frame, "call to non-existent script\n");
+            return sp;
+        }
+        if (!VmExec_HasArguments(frame, sp, argc, "DoCall")) return sp;
+        auto* args = reinterpret_cast<RValue*>(sp);
+        int32_t index = QZGI32(args, 0);
+        RValue_Free(&args[0]);
+        return VM_CallScript(index, argc - 1, sp + 16, frame, nullptr, nullptr);
+    }
+    if (id < CALL_ID_EXTENSION_BASE) return VM_CallScript(id - CALL_ID_SCRIPT_BASE, argc, sp, frame, nullptr, nullptr);
+    if (!VmExec_HasArguments(frame, sp, argc, "DoCall")) return sp;
+    RValue result;
+    RValue_SetReal(&result, 0.0);
+    Extension_CallFunction(id - CALL_ID_EXTENSION_BASE, argc, reinterpret_cast<RValue*>(sp), &result);
+    VM_CurrentFrame = frame;
+    return VmExec_ReplaceArguments(sp, argc, &result);
+}
+
+uint8_t* DoRet(uint32_t word, uint8_t* sp, uint8_t*, VMFrame* frame)
+{
+    const int32_t type = int32_t(word >> 16) & 15;
+    RValue value;
+    if (type == 15) {
+        RValue_SetUndefined(&value);
+    } else {
+        int32_t size = VM_StackItemSize(type);
+        if (size == 0) {
+            VmExec_Fail(frame, "DoRet :: Execution Error");
+            return sp;
+        }
+        if (!VmExec_HasItem(frame, sp, size, "DoRet")) return sp;
+        VM_StackItemToValue(type, sp, &value);
+        sp += size;
+    }
+    if (frame->callDepth == 0) {
+        sp -= 16;
+        std::memcpy(sp, &value, 16);
+        frame->resultPending = true;
+        frame->position = frame->codeLength;
+        return sp;
+    }
+    sp = VM_PopFrame(sp, frame);
+    sp -= 16;
+    std::memcpy(sp, &value, 16);
+    return sp;
+}
+
+uint8_t* DoExit(uint32_t, uint8_t* sp, uint8_t*, VMFrame* frame)
+{
+    if (frame->callDepth == 0) {
+        frame->position = frame->codeLength;
+        return sp;
+    }
+    sp = VM_PopFrame(sp, frame);
+    return VmExec_PushReal(sp, 0.0);
+}
+
+void CallBuiltin(CInstance* self, CInstance* other, RValue* result, int32_t argc, int32_t index, RValue** args)
+{
+    BuiltinFunction* entry = Function_Entry(index);
+    if (!entry || !entry->handler || !result) return;
+    if (argc < 0) argc = 0;
+    RValue local[16];
+    RValue* copies = argc <= 16 ? local : static_cast<RValue*>(MemAlloc(size_t(argc) * sizeof(RValue)));
+    for (int32_t i = 0; i < argc; ++i) std::memcpy(&copies[i], args[i], sizeof(RValue));  // shallow: still the caller's
+    RValue_Free(result);
+    RValue_SetUndefined(result);
+    BuiltinFunction* const previous = Function_Current;
+    Function_Current = entry;
+    entry->handler(result, self, other, argc, copies);
+    Function_Current = previous;
+    if (copies != local) MemFree(copies);
+}

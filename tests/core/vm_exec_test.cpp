@@ -1,0 +1,746 @@
+// The interpreter core on assembled programs: script calls and returns, exits, script_execute, built-in and
+// extension calls, nesting, stack growth and the guards against bad code.
+#include "vm_test_util.h"
+
+#include "core/console.h"
+#include "core/memory_manager.h"
+#include "core/value.h"
+#include "net/net.h"
+#include "services/services.h"
+#include "world/object_base.h"
+
+#include <cinttypes>
+
+namespace {
+
+std::string g_vmOut;
+
+std::string VmExecTest_Text(RValue* v)
+{
+    char buffer[64];
+    switch (RValue_Kind(v)) {
+    case VALUE_REAL: std::snprintf(buffer, sizeof buffer, "%g", v->real); return buffer;
+    case VALUE_INT64: std::snprintf(buffer, sizeof buffer, "%" PRId64, v->v64); return buffer;
+    case VALUE_STRING: return v->str && v->str->text ? v->str->text : "";
+    case VALUE_UNDEFINED: return "undefined";
+    case VALUE_ARRAY: {
+        std::string s = "[";
+        for (int32_t r = 0; v->arr && r < v->arr->rowCount; ++r)
+            for (int32_t c = 0; c < v->arr->rows[r].length; ++c)
+                s += (s.size() > 1 ? "," : "") + VmExecTest_Text(&v->arr->rows[r].items[c]);
+        return s + "]";
+    }
+    default: return "kind" + std::to_string(RValue_Kind(v));
+    }
+}
+
+// t_out(a, b, ...): one line with the arguments' texts.
+void VmExecTest_Out(RValue*, CInstance*, CInstance*, int32_t argc, RValue* args)
+{
+    std::string line;
+    for (int32_t i = 0; i < argc; ++i) line += (i ? " " : "") + VmExecTest_Text(&args[i]);
+    g_vmOut += line + "\n";
+}
+
+void VmExecTest_Text(RValue* result, CInstance*, CInstance*, int32_t, RValue*) { RValue_SetString(result, "txt"); }
+
+void VmExecTest_Array(RValue* result, CInstance*, CInstance*, int32_t, RValue*)
+{
+    RValue one;
+    RValue_SetReal(&one, 1);
+    RValue_SetWithIndex(result, &one, 0);
+    RValue_SetReal(&one, 2);
+    RValue_SetWithIndex(result, &one, 1);
+}
+
+// What a built-in sees of the interpreter while it runs.
+struct VmExecSeen {
+    std::string function;
+    std::string traceName;
+    int32_t traceLine = 0;
+    VMFrame* frame = nullptr;
+    int32_t argCount = -1;
+    RValue* args = nullptr;
+    int64_t stackSize = 0;
+    std::string argTexts;
+};
+std::vector<VmExecSeen> g_vmSeen;
+
+VmExecSeen VmExecTest_Look()
+{
+    VmExecSeen seen;
+    seen.function = Function_Current ? Function_Current->name : "";
+    StackTraceFrame* trace = StackTrace_Current();
+    seen.traceName = trace && trace->codeName ? trace->codeName : "";
+    seen.traceLine = trace ? trace->line : 0;
+    seen.frame = VM_CurrentFrame;
+    seen.argCount = VM_ArgCount;
+    seen.args = VM_Args;
+    seen.stackSize = VM_CurrentFrame ? VM_CurrentFrame->stackSize : 0;
+    for (int32_t i = 0; i < VM_ArgCount; ++i) seen.argTexts += (i ? " " : "") + VmExecTest_Text(&VM_Args[i]);
+    return seen;
+}
+
+void VmExecTest_Probe(RValue*, CInstance*, CInstance*, int32_t, RValue*) { g_vmSeen.push_back(VmExecTest_Look()); }
+
+int32_t g_vmNestedScript = -1;
+
+// Runs a script of its own (a nested VM_Exec) between two looks at the interpreter.
+void VmExecTest_Nested(RValue* result, CInstance* self, CInstance* other, int32_t, RValue*)
+{
+    g_vmSeen.push_back(VmExecTest_Look());
+    RValue values[2];
+    RValue_SetReal(&values[0], 8);
+    RValue_SetString(&values[1], "in");
+    ScriptArguments args = {2, values};
+    Script_Perform(g_vmNestedScript, self, other, 2, result, &args);
+    g_vmSeen.push_back(VmExecTest_Look());
+}
+
+bool VmExecTest_Arg(int32_t i, RValue* out)
+{
+    if (i < VM_ArgCount) RValue_Copy(out, &VM_Args[i]);
+    else RValue_SetUndefined(out);
+    return true;
+}
+bool VmExecTest_Arg0(CInstance*, int32_t, RValue* out) { return VmExecTest_Arg(0, out); }
+bool VmExecTest_Arg1(CInstance*, int32_t, RValue* out) { return VmExecTest_Arg(1, out); }
+bool VmExecTest_Arg2(CInstance*, int32_t, RValue* out) { return VmExecTest_Arg(2, out); }
+bool VmExecTest_ArgCount(CInstance*, int32_t, RValue* out)
+{
+    RValue_SetReal(out, VM_ArgCount);
+    return true;
+}
+
+class VmExecTest : public vmtest::VmProgramTest {
+protected:
+    void SetUp() override
+    {
+        VmProgramTest::SetUp();
+        g_vmOut.clear();
+        g_vmSeen.clear();
+        // The object table keeps its array once it has one.
+        ObjectBase_Free(ObjectBase_Alloc(1, VALUE_UNSET, true));
+        ObjectBasePool_Clear();
+        header_ = ".version 15\n";
+        Fix(".function", "t_out", vmtest::Builtin("t_out", VmExecTest_Out));
+        Fix(".function", "t_text", vmtest::Builtin("t_text", VmExecTest_Text));
+        Fix(".function", "t_array", vmtest::Builtin("t_array", VmExecTest_Array));
+        Fix(".function", "t_probe", vmtest::Builtin("t_probe", VmExecTest_Probe));
+        Fix(".function", "t_nested", vmtest::Builtin("t_nested", VmExecTest_Nested));
+        Fix(".bvar", "t_arg0", vmtest::BuiltinVariable("t_arg0", VmExecTest_Arg0));
+        Fix(".bvar", "t_arg1", vmtest::BuiltinVariable("t_arg1", VmExecTest_Arg1));
+        Fix(".bvar", "t_arg2", vmtest::BuiltinVariable("t_arg2", VmExecTest_Arg2));
+        Fix(".bvar", "t_argc", vmtest::BuiltinVariable("t_argc", VmExecTest_ArgCount));
+    }
+    void TearDown() override
+    {
+        Profiler_Active = false;
+        VmProgramTest::TearDown();
+    }
+
+    void Fix(const char* directive, const char* name, int32_t id)
+    {
+        header_ += std::string(directive) + " " + name + " " + std::to_string(id) + "\n";
+    }
+
+    // Builds the program and takes the memory baseline with everything loaded.
+    bool BuildProgram(const std::string& body)
+    {
+        if (!Build(header_ + body)) return false;
+        PrepareAll();
+        baseline_ = MemoryManager_Probe();
+        return true;
+    }
+
+    // Runs an entry with result preset to the text "untouched"; returns the result's text.
+    std::string Run(const std::string& entry, int32_t argc = 0, RValue* args = nullptr)
+    {
+        CCode* code = Entry(entry);
+        if (!code) return "<no entry>";
+        RValue result;
+        RValue_SetUndefined(&result);
+        RValue_SetString(&result, "untouched");
+        VM_Exec(code, nullptr, nullptr, &result, nullptr, argc, args, nullptr);
+        std::string text = VmExecTest_Text(&result);
+        RValue_Free(&result);
+        return text;
+    }
+
+    // Every call's locals object takes an object-table slot while it runs, and the table keeps its grown
+    // array: grow it before the baseline.
+    void GrowObjectTable(int count)
+    {
+        std::vector<QZObjectBase*> objects;
+        for (int i = 0; i < count; ++i) objects.push_back(ObjectBase_Alloc(0, VALUE_UNSET, true));
+        for (QZObjectBase* o : objects) ObjectBase_Free(o);
+        ObjectBasePool_Clear();
+        baseline_ = MemoryManager_Probe();
+    }
+
+    // The interpreter gave back everything the run took.
+    void ExpectBaseline(const char* what)
+    {
+        ObjectBasePool_Clear();
+        Error_ResetState();
+        EXPECT_EQ(VM_StringHandlesInUse(), 0) << what;
+        EXPECT_EQ(VM_CurrentFrame, nullptr) << what;
+        EXPECT_EQ(VM_ArgCount, 0) << what;
+        EXPECT_EQ(VM_Args, nullptr) << what;
+        EXPECT_EQ(Function_Current, nullptr) << what;
+        EXPECT_EQ(StackTrace_Current(), nullptr) << what;
+        MemoryProbe now = MemoryManager_Probe();
+        EXPECT_EQ(now.liveBlocks, baseline_.liveBlocks) << what;
+        EXPECT_EQ(now.heapBytesInUse, baseline_.heapBytesInUse) << what;
+    }
+
+    std::string header_;
+    MemoryProbe baseline_{};
+};
+
+// Scripts every call test uses: script indexes 0 ... 8 in this order.
+const char kVmScripts[] = R"(
+.code gml_Script_noret
+.script noret
+    push.d 7
+    popz.d
+.code gml_Script_retd
+.script retd
+    push.d 3.5
+    ret.d
+.code gml_Script_rete
+.script rete
+    ret.e
+.code gml_Script_exits
+.script exits
+    push.e 1
+    conv.i.v
+    exit.i
+    call.i t_out 1
+.code gml_Script_echo
+.script echo
+    pushb.v builtin.t_arg1
+    pushb.v builtin.t_arg0
+    call.i t_out 2
+    popz.v
+    pushb.v builtin.t_argc
+    ret.v
+.code gml_Script_probed
+.script probed
+    call.i t_probe 0
+    popz.v
+    call.i t_text 0
+    ret.v
+.code gml_Script_nobytecode
+.script nobytecode
+    exit.i
+.code gml_Script_rets
+.script rets
+    push.s "from script"
+    ret.s
+.code gml_Script_withlocal
+.script withlocal
+.locals a
+    push.e 2
+    conv.i.v
+    pop.v.v local.a
+    pushl.v local.a
+    ret.v
+)";
+
+TEST_F(VmExecTest, CallsAndReturnsGiveTheirResults)
+{
+    struct Row {
+        const char* what;
+        const char* body;  // the top-level entry's instructions
+        const char* out;   // what t_out printed
+        const char* result;
+    };
+    const Row rows[] = {
+        {"a called script without ret gives real 0", "call.i noret 0\n call.i t_out 1\n popz.v\n", "0\n", "untouched"},
+        {"ret of an 8-byte item gives its value", "call.i retd 0\n call.i t_out 1\n popz.v\n", "3.5\n", "untouched"},
+        {"ret of .e gives undefined", "call.i rete 0\n call.i t_out 1\n popz.v\n", "undefined\n", "untouched"},
+        {"exit in a called script gives real 0 and runs nothing after it",
+         "call.i exits 0\n call.i t_out 1\n popz.v\n", "0\n", "untouched"},
+        {"exit at the top level ends the code", "exit.i\n call.i t_out 0\n popz.v\n", "", "untouched"},
+        {"script arguments reach the script in order",
+         "call.i t_text 0\n push.e 5\n conv.i.v\n call.i echo 2\n call.i t_out 1\n popz.v\n", "5 txt\n2\n",
+         "untouched"},
+        {"script_execute passes the remaining arguments",
+         "call.i t_text 0\n push.e 2\n conv.i.v\n push.e 4\n conv.i.v\n call.i 499999 3\n call.i t_out 1\n popz.v\n",
+         "2 txt\n2\n", "untouched"},
+        {"a top-level ret of a value is the result", "call.i t_text 0\n ret.v\n", "", "txt"},
+        {"a top-level ret of a .d item is a real", "push.d 2.5\n ret.d\n", "", "2.5"},
+        {"a top-level ret of a .s item is a string", "push.s \"abc\"\n ret.s\n", "", "abc"},
+        {"a duplicated .s item holds its own reference",
+         "push.s \"one\"\n popz.s\n push.s \"y\"\n dup.s 0\n popz.s\n ret.s\n", "", "y"},
+        {"a script returning a .s item gives a string value",
+         "call.i rets 0\n call.i t_out 1\n popz.v\n", "from script\n", "untouched"},
+        {"a local written by the prepared store reads back",
+         ".locals a\n call.i t_text 0\n pop.v.v local.a\n push.e 5\n conv.i.v\n pop.v.v local.a\n pushl.v local.a\n"
+         " ret.v\n",
+         "", "5"},
+        {"a called script's locals are its own",
+         ".locals a\n push.e 1\n conv.i.v\n pop.v.v local.a\n call.i withlocal 0\n popz.v\n pushl.v local.a\n"
+         " ret.v\n",
+         "", "1"},
+        {"a script without bytecode frees its arguments and gives 0",
+         "call.i t_text 0\n call.i t_array 0\n call.i nobytecode 2\n call.i t_out 1\n popz.v\n", "0\n",
+         "untouched"},
+        {"the branches: bt and bf jump over the calls they skip",
+         "push.e 1\n bt over1\n call.i t_out 0\n popz.v\nover1:\n push.e 0\n bf over2\n call.i t_out 0\n popz.v\n"
+         "over2:\n push.e 0\n bt over3\n call.i t_text 0\n call.i t_out 1\n popz.v\nover3:\n b end\n"
+         " call.i t_out 0\n popz.v\nend:\n",
+         "txt\n", "untouched"},
+    };
+    std::string source = kVmScripts;
+    for (size_t i = 0; i < std::size(rows); ++i)
+        source += ".code gml_top" + std::to_string(i) + "\n " + rows[i].body;
+    ASSERT_TRUE(BuildProgram(source));
+    CScript* bare = Script_Data(6);
+    ASSERT_NE(bare, nullptr);
+    delete bare->codeObject->code;  // the script keeps its code object but loses the bytecode
+    bare->codeObject->code = nullptr;
+    baseline_ = MemoryManager_Probe();
+
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        SCOPED_TRACE(rows[i].what);
+        g_vmOut.clear();
+        EXPECT_EQ(Run("gml_top" + std::to_string(i)), rows[i].result);
+        EXPECT_EQ(g_vmOut, rows[i].out);
+        EXPECT_EQ(wadtest::g_exitCalls, 0) << release_.text;
+        ExpectBaseline(rows[i].what);
+    }
+}
+
+TEST_F(VmExecTest, MissingScriptsAreReportedAndStopTheCode)
+{
+    const char* bodies[] = {
+        "push.e 99\n conv.i.v\n call.i 499999 1\n call.i t_out 0\n popz.v\n",  // script_execute of nothing
+        "call.i 100009 0\n call.i t_out 0\n popz.v\n",                          // the empty script slot
+        "call.i 100040 0\n call.i t_out 0\n popz.v\n",                          // an index past the table
+    };
+    std::string source = std::string(kVmScripts) + ".script -\n";  // index 9
+    for (size_t i = 0; i < std::size(bodies); ++i) source += ".code gml_miss" + std::to_string(i) + "\n " + bodies[i];
+    ASSERT_TRUE(BuildProgram(source));
+    for (size_t i = 0; i < std::size(bodies); ++i) {
+        SCOPED_TRACE(bodies[i]);
+        wadtest::g_exitCalls = 0;
+        release_.text.clear();
+        g_vmOut.clear();
+        Run("gml_miss" + std::to_string(i));
+        EXPECT_EQ(wadtest::g_exitCalls, 1);
+        EXPECT_NE(release_.text.find("call to non-existent script"), std::string::npos) << release_.text;
+        EXPECT_EQ(g_vmOut, "") << "nothing after the failed call runs";
+        ExpectBaseline(bodies[i]);
+    }
+}
+
+TEST_F(VmExecTest, BuiltinSeesItselfAsCurrentAndOnTheTraceChain)
+{
+    ASSERT_TRUE(BuildProgram(std::string(kVmScripts) + ".code gml_top\n call.i probed 0\n ret.v\n"));
+    EXPECT_EQ(Run("gml_top"), "txt");
+    ASSERT_EQ(g_vmSeen.size(), 1u);
+    EXPECT_EQ(g_vmSeen[0].function, "t_probe");
+    EXPECT_EQ(g_vmSeen[0].traceName, "t_probe");
+    EXPECT_EQ(g_vmSeen[0].traceLine, -1);
+    EXPECT_NE(g_vmSeen[0].frame, nullptr);
+    ExpectBaseline("after the run");  // Function_Current and the trace chain are back to none
+}
+
+std::vector<std::string> g_vmExtensionCalls;
+
+bool VmExecTest_Extension(int32_t index, int32_t argc, RValue* args, RValue* result)
+{
+    g_vmExtensionCalls.push_back(std::to_string(index) + " " + std::to_string(argc) +
+                                 (argc ? " " + VmExecTest_Text(&args[0]) : std::string()));
+    RValue_SetReal(result, index);
+    return true;
+}
+
+TEST_F(VmExecTest, ExtensionIdsReachTheExtensionCallWithTheirIndex)
+{
+    ASSERT_TRUE(BuildProgram(std::string(kVmScripts) +
+                             ".code gml_top\n call.i 500000 0\n popz.v\n call.i t_text 0\n call.i t_text 0\n"
+                             " call.i 500007 2\n call.i t_out 1\n popz.v\n"));
+    g_vmExtensionCalls.clear();
+    ExtensionCallHook old = Extension_SetCallHook(VmExecTest_Extension);
+    Run("gml_top");
+    Extension_SetCallHook(old);
+    EXPECT_EQ(g_vmExtensionCalls, (std::vector<std::string>{"0 0", "7 2 txt"}));
+    EXPECT_EQ(g_vmOut, "7\n");  // the extension's result replaced both arguments
+    ExpectBaseline("extension calls");
+}
+
+TEST_F(VmExecTest, NestedExecRestoresTheInterpreterState)
+{
+    ASSERT_TRUE(BuildProgram(std::string(kVmScripts) +
+                             ".code gml_Script_outer\n.script outer\n call.i t_nested 0\n popz.v\n"
+                             " call.i t_probe 0\n popz.v\n exit.i\n"
+                             ".code gml_top\n call.i t_text 0\n push.e 3\n conv.i.v\n call.i outer 2\n popz.v\n"));
+    g_vmNestedScript = 4;  // echo
+    Run("gml_top");
+    ASSERT_EQ(g_vmSeen.size(), 3u);
+    const VmExecSeen& before = g_vmSeen[0];
+    const VmExecSeen& after = g_vmSeen[1];
+    EXPECT_EQ(before.argTexts, "3 txt");
+    EXPECT_EQ(after.frame, before.frame);
+    EXPECT_EQ(after.argCount, before.argCount);
+    EXPECT_EQ(after.args, before.args);
+    EXPECT_EQ(after.function, "t_nested");
+    EXPECT_EQ(after.argTexts, "3 txt");
+    EXPECT_EQ(g_vmOut, "8 in\n");  // the nested run saw its own arguments
+    EXPECT_EQ(g_vmSeen[2].function, "t_probe");
+    EXPECT_EQ(g_vmSeen[2].argTexts, "3 txt");
+    ExpectBaseline("nested run");
+}
+
+TEST_F(VmExecTest, ProfilerEnterAndLeavePairUp)
+{
+    ASSERT_TRUE(BuildProgram(std::string(kVmScripts) +
+                             ".code gml_top\n call.i noret 0\n popz.v\n call.i retd 0\n call.i t_out 1\n popz.v\n"
+                             " call.i exits 0\n popz.v\n"));
+    Profiler_Active = true;
+    SeamTrace_Clear();
+    Run("gml_top");
+    Profiler_Active = false;
+    int depth = 0, enters = 0;
+    for (const std::string& c : SeamTrace_Calls()) {
+        if (c == "Profiler_Enter") ++depth, ++enters;
+        if (c == "Profiler_Leave") --depth;
+        EXPECT_GE(depth, 0);
+    }
+    EXPECT_EQ(depth, 0);
+    EXPECT_EQ(enters, 4);  // three scripts and one built-in
+    ExpectBaseline("profiled run");
+}
+
+// 2,000 scripts, each handing a string, an array and a real to the next: the stack grows in whole steps and
+// the last script still reads the values it was given.
+TEST_F(VmExecTest, DeepScriptChainsGrowTheStackAndKeepTheArguments)
+{
+    constexpr int kChain = 2000;
+    std::string source;
+    for (int i = 0; i < kChain; ++i) {
+        source += ".code gml_Script_c" + std::to_string(i) + "\n.script c" + std::to_string(i) + "\n";
+        if (i + 1 < kChain)
+            source += " pushb.v builtin.t_arg2\n pushb.v builtin.t_arg1\n pushb.v builtin.t_arg0\n call.i c" +
+                      std::to_string(i + 1) + " 3\n ret.v\n";
+        else
+            source += " call.i t_probe 0\n popz.v\n pushb.v builtin.t_arg2\n ret.v\n";
+    }
+    source += ".code gml_top\n push.e 9\n conv.i.v\n call.i t_array 0\n call.i t_text 0\n call.i c0 3\n ret.v\n";
+    ASSERT_TRUE(BuildProgram(source));
+    GrowObjectTable(kChain + 16);
+    EXPECT_EQ(Run("gml_top"), "9");
+    ASSERT_EQ(g_vmSeen.size(), 1u);
+    EXPECT_EQ(g_vmSeen[0].argTexts, "txt [1,2] 9");
+    EXPECT_GT(g_vmSeen[0].stackSize, VM_STACK_BLOCK);
+    EXPECT_EQ(g_vmSeen[0].stackSize % VM_STACK_BLOCK, 0);
+    ExpectBaseline("chain");
+}
+
+TEST_F(VmExecTest, GuardsStopCodeThatUsesMoreThanItsStack)
+{
+    struct Row {
+        const char* body;
+        const char* message;
+    };
+    const Row rows[] = {
+        {"popz.v\n", "DoPopNull :: stack underflow"},
+        {"ret.v\n", "DoRet :: stack underflow"},
+        {"bt end\nend:\n", "DoBt :: stack underflow"},
+        {"bf end\nend:\n", "DoBf :: stack underflow"},
+        {"dup.v 1\n", "DoDup :: stack underflow"},
+        {"call.i t_out 2\n", "VM_CallBuiltin :: argument count 2 beyond the stack items"},
+        {"push.e 1\n conv.i.v\n call.i echo 3\n", "DoCall :: argument count 3 beyond the stack items"},
+        {"break chkidx\n", "DoBreak :: stack underflow"},
+    };
+    std::string source = kVmScripts;
+    for (size_t i = 0; i < std::size(rows); ++i)
+        source += ".code gml_bad" + std::to_string(i) + "\n " + rows[i].body + " call.i t_out 0\n popz.v\n";
+    // Inside a called script the guard stops at the record, not at the caller's items.
+    source += ".code gml_Script_under\n.script under\n popz.v\n call.i t_out 0\n popz.v\n"
+              ".code gml_underTop\n push.e 1\n conv.i.v\n call.i under 0\n call.i t_out 1\n popz.v\n";
+    ASSERT_TRUE(BuildProgram(source));
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        SCOPED_TRACE(rows[i].body);
+        wadtest::g_exitCalls = 0;
+        release_.text.clear();
+        g_vmOut.clear();
+        Run("gml_bad" + std::to_string(i));
+        EXPECT_EQ(wadtest::g_exitCalls, 1);
+        EXPECT_NE(release_.text.find(rows[i].message), std::string::npos) << release_.text;
+        EXPECT_EQ(g_vmOut, "");
+        ExpectBaseline(rows[i].body);
+    }
+    wadtest::g_exitCalls = 0;
+    release_.text.clear();
+    g_vmOut.clear();
+    Run("gml_underTop");
+    EXPECT_NE(release_.text.find("DoPopNull :: stack underflow"), std::string::npos) << release_.text;
+    EXPECT_EQ(g_vmOut, "");
+    ExpectBaseline("stopped inside a call");  // the stopped call's record, locals and arguments are unwound
+}
+
+TEST_F(VmExecTest, ArrayIndexCheckAcceptsTheRangeAndRejectsOutside)
+{
+    struct Row {
+        int32_t index;
+        const char* message;  // null: accepted
+    };
+    const Row rows[] = {{0, nullptr}, {31999, nullptr}, {-1, "Array index must be +'ve"}, {32000, "Array index must be < 32000"}};
+    std::string source;
+    for (size_t i = 0; i < std::size(rows); ++i)
+        source += ".code gml_idx" + std::to_string(i) + "\n push.i " + std::to_string(rows[i].index) +
+                  "\n break chkidx\n popz.i\n call.i t_out 0\n popz.v\n";
+    ASSERT_TRUE(BuildProgram(source));
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        SCOPED_TRACE(rows[i].index);
+        wadtest::g_exitCalls = 0;
+        release_.text.clear();
+        g_vmOut.clear();
+        Run("gml_idx" + std::to_string(i));
+        if (rows[i].message) {
+            EXPECT_EQ(wadtest::g_exitCalls, 1);
+            EXPECT_NE(release_.text.find(rows[i].message), std::string::npos) << release_.text;
+            EXPECT_EQ(g_vmOut, "");
+        } else {
+            EXPECT_EQ(wadtest::g_exitCalls, 0) << release_.text;
+            EXPECT_EQ(g_vmOut, "\n");
+        }
+        ExpectBaseline("index check");
+    }
+}
+
+TEST_F(VmExecTest, DupOfValuesTakesAReferencePerCopy)
+{
+    ASSERT_TRUE(BuildProgram(".code gml_top\n call.i t_array 0\n call.i t_text 0\n dup.v 1\n"
+                             " call.i t_out 4\n popz.v\n"));
+    Run("gml_top");
+    EXPECT_EQ(g_vmOut, "txt [1,2] txt [1,2]\n");
+    ExpectBaseline("dup");  // every copy was released once
+}
+
+// Endless recursion hits the stack limit: "Stack overflow..." names the code, every record unwinds, and
+// VM_Exec returns normally.
+TEST_F(VmExecTest, EndlessRecursionStopsAtTheStackLimit)
+{
+    ASSERT_TRUE(BuildProgram(".code gml_Script_rec\n.script rec\n call.i rec 0\n ret.v\n"
+                             ".code gml_top\n call.i rec 0\n call.i t_out 1\n popz.v\n"));
+    GrowObjectTable(20000);
+    const int64_t saved = VM_StackLimit;
+    VM_StackLimit = 1 << 20;
+    wadtest::g_boxes.clear();
+    EXPECT_EQ(Run("gml_top"), "untouched");
+    VM_StackLimit = saved;
+    ASSERT_EQ(wadtest::g_boxes.size(), 1u);
+    EXPECT_EQ(wadtest::g_boxes[0], "gml_Script_rec");
+    EXPECT_EQ(g_vmOut, "");
+    ExpectBaseline("overflow");
+}
+
+int32_t g_vmSelfScript = -1;
+int g_vmNestLevels = 0;
+
+// Runs a script that calls this built-in again: nested VM_Exec without end.
+void VmExecTest_Recurse(RValue* result, CInstance* self, CInstance* other, int32_t, RValue*)
+{
+    ++g_vmNestLevels;
+    Script_Perform(g_vmSelfScript, self, other, 0, result, nullptr);
+}
+
+TEST_F(VmExecTest, NestingOfRunsIsCapped)
+{
+    Fix(".function", "t_recurse", vmtest::Builtin("t_recurse", VmExecTest_Recurse));
+    ASSERT_TRUE(BuildProgram(".code gml_Script_again\n.script again\n call.i t_recurse 0\n popz.v\n"
+                             ".code gml_top\n call.i again 0\n popz.v\n"));
+    GrowObjectTable(2 * VM_NESTING_LIMIT + 16);
+    g_vmSelfScript = 0;
+    g_vmNestLevels = 0;
+    wadtest::g_boxes.clear();
+    Run("gml_top");
+    EXPECT_EQ(g_vmNestLevels, VM_NESTING_LIMIT);
+    ASSERT_EQ(wadtest::g_boxes.size(), 1u);
+    EXPECT_EQ(wadtest::g_boxes[0], "gml_Script_again");
+    ExpectBaseline("nesting");
+}
+
+// Every branch instruction counts, taken or not (the count paces the message pump).
+TEST_F(VmExecTest, EveryBranchInstructionIsCounted)
+{
+    std::string source = ".code gml_top\n";
+    for (int i = 0; i < 3000; ++i) {
+        std::string n = std::to_string(i);
+        source += " b l" + n + "\nl" + n + ":\n push.e 0\n bt m" + n + "\nm" + n + ":\n push.e 1\n bf k" + n + "\nk" + n + ":\n";
+    }
+    ASSERT_TRUE(BuildProgram(source));
+    const uint32_t before = VM_BranchCount;
+    Run("gml_top");
+    EXPECT_EQ(VM_BranchCount - before, 9000u);
+    ExpectBaseline("branches");
+}
+
+// An error inside a script with a line table names the line and its source text; a "#line" directive
+// renames the code and gives the action number.
+TEST_F(VmExecTest, ErrorsNameTheScriptLineAndSource)
+{
+    ASSERT_TRUE(BuildProgram(".code gml_Script_fails\n.script fails\n"
+                             ".src var a = 1;\n push.e 1\n popz.i\n"
+                             ".src #line ksl_Object7 20\n"
+                             ".src oops();\n popz.v\n"
+                             ".code gml_top\n.src fails();\n call.i fails 0\n popz.v\n"));
+    Run("gml_top");
+    EXPECT_EQ(wadtest::g_exitCalls, 1);
+    EXPECT_NE(release_.text.find("action number 7"), std::string::npos) << release_.text;
+    EXPECT_NE(release_.text.find("DoPopNull :: stack underflow\n at ksl_Object7 (line 20) - oops();"),
+              std::string::npos)
+        << release_.text;
+}
+
+// Under the debugger link a planted breakpoint pauses, runs the instruction it replaced and is armed again.
+TEST_F(VmExecTest, BreakpointRunsTheReplacedInstructionAndRearms)
+{
+    ASSERT_TRUE(BuildProgram(".code gml_top\n push.e 3\n conv.i.v\n call.i t_out 1\n popz.v\n"));
+    CCode* code = Entry("gml_top");
+    ASSERT_NE(code, nullptr);
+    auto* call = reinterpret_cast<uint32_t*>(code->code->bytes + code->blockOffset + 8);
+    const uint32_t original = *call;
+    Debug_Breakpoints[0] = {call, original};
+    Debug_ArmBreakpoints();
+    ASSERT_EQ(*call, DEBUG_BREAK_WORD);
+    int link = 0;
+    DebugServer = reinterpret_cast<qzServer*>(&link);  // never dereferenced: only its presence counts
+    SeamTrace_Clear();
+    for (int run = 0; run < 2; ++run) {
+        g_vmOut.clear();
+        Run("gml_top");
+        EXPECT_EQ(g_vmOut, "3\n") << run;
+        EXPECT_EQ(*call, DEBUG_BREAK_WORD) << "armed again";
+    }
+    DebugServer = nullptr;
+    std::vector<std::string> debugCalls;
+    for (const std::string& c : SeamTrace_Calls())
+        if (c.rfind("Debug_", 0) == 0) debugCalls.push_back(c);
+    EXPECT_EQ(debugCalls, (std::vector<std::string>{"Debug_DisarmBreakpoints", "Debug_ArmBreakpoints",
+                                                    "Debug_DisarmBreakpoints", "Debug_ArmBreakpoints"}));
+    // Without the link the prepared handlers run and the breakpoint is not reached.
+    SeamTrace_Clear();
+    g_vmOut.clear();
+    Run("gml_top");
+    EXPECT_EQ(g_vmOut, "3\n");
+    EXPECT_TRUE(SeamTrace_Calls().empty() || SeamTrace_Calls()[0] == "VM_Exec");
+    Debug_DisarmBreakpoints();
+    VM_Init();
+    EXPECT_EQ(*call, original);
+    ExpectBaseline("breakpoint");
+}
+
+TEST_F(VmExecTest, AReturnedValueWithNowhereToGoIsReleased)
+{
+    ASSERT_TRUE(BuildProgram(".code gml_top\n call.i t_text 0\n ret.v\n"));
+    VM_Exec(Entry("gml_top"), nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr);
+    ExpectBaseline("no result");
+}
+
+// Under the debugger link a step stops at the next instruction with a new line: the break handler pauses
+// there and the instruction still runs.
+TEST_F(VmExecTest, StepsStopAtTheNextLineAndEnd)
+{
+    ASSERT_TRUE(BuildProgram(".code gml_top\n.src a();\n push.e 3\n conv.i.v\n.src b();\n call.i t_out 1\n popz.v\n"));
+    int link = 0;
+    DebugServer = reinterpret_cast<qzServer*>(&link);
+    struct Row {
+        int32_t mode;
+        bool request;
+        int stops;
+    };
+    for (const Row row : {Row{0, false, 1}, Row{1, false, 1}, Row{2, false, 1}, Row{-1, true, 1}, Row{-1, false, 0}}) {
+        SCOPED_TRACE(row.mode);
+        DebugStepState = {row.mode, nullptr, -1, 0, row.request};
+        SeamTrace_Clear();
+        g_vmOut.clear();
+        Run("gml_top");
+        EXPECT_EQ(g_vmOut, "3\n");
+        int stops = 0;
+        for (const std::string& c : SeamTrace_Calls()) stops += c == "Debug_DisarmBreakpoints";
+        EXPECT_EQ(stops, row.stops);
+        EXPECT_EQ(DebugStepState.mode, -1);
+        EXPECT_FALSE(DebugStepState.stopRequest);
+    }
+    DebugServer = nullptr;
+    DebugStepState = {-1, nullptr, -1, 0, false};
+    ExpectBaseline("steps");
+}
+
+TEST_F(VmExecTest, LocalAndGlobalPushesReadTheirSlotsOrReportUnsetOnes)
+{
+    ASSERT_TRUE(BuildProgram(".code gml_global\n pushg.v global.score\n ret.v\n"
+                             ".code gml_unsetGlobal\n pushg.v global.score\n popz.v\n pushg.v global.missing\n ret.v\n"
+                             ".code gml_unsetLocal\n.locals a\n pushl.v local.a\n ret.v\n"));
+    ASSERT_NE(g_GlobalObject, nullptr);
+    RValue* score = ObjectBase_GetSlotDirect(g_GlobalObject, 0);
+    ASSERT_NE(score, nullptr);
+    RValue_SetString(score, "kept");
+    baseline_ = MemoryManager_Probe();
+    EXPECT_EQ(Run("gml_global"), "kept");
+    EXPECT_EQ(score->str->refCount, 1);
+    ExpectBaseline("global");
+    struct Row {
+        const char* entry;
+        const char* message;
+    };
+    for (const Row row : {Row{"gml_unsetGlobal", "global variable missing(100001, -2147483648) not set before reading it."},
+                          Row{"gml_unsetLocal", "local variable a(100000, -2147483648) not set before reading it."}}) {
+        wadtest::g_exitCalls = 0;
+        release_.text.clear();
+        EXPECT_EQ(Run(row.entry), "untouched");
+        EXPECT_EQ(wadtest::g_exitCalls, 1);
+        EXPECT_NE(release_.text.find(row.message), std::string::npos) << release_.text;
+        ExpectBaseline(row.entry);
+    }
+}
+
+// A built-in called from compiled code gets the caller's values, which stay the caller's.
+void VmExecTest_Keeps(RValue* result, CInstance*, CInstance*, int32_t argc, RValue* args)
+{
+    g_vmOut = std::to_string(argc) + " " + VmExecTest_Text(&args[0]) + " " + VmExecTest_Text(&args[1]);
+    RValue_SetReal(result, 4);
+}
+
+TEST_F(VmExecTest, CallBuiltinLeavesTheCallersArgumentsOwnedAndIntact)
+{
+    int32_t id = vmtest::Builtin("t_keeps", VmExecTest_Keeps);
+    baseline_ = MemoryManager_Probe();
+    RValue a, b, result;
+    RValue_SetString(&a, "kept");
+    RValue_SetReal(&b, 1.5);
+    RValue_SetString(&result, "old");
+    RValue* args[] = {&a, &b};
+    CallBuiltin(nullptr, nullptr, &result, 2, id, args);
+    EXPECT_EQ(g_vmOut, "2 kept 1.5");
+    EXPECT_EQ(VmExecTest_Text(&result), "4");
+    ASSERT_EQ(RValue_Kind(&a), uint32_t(VALUE_STRING));
+    EXPECT_STREQ(a.str->text, "kept");
+    EXPECT_EQ(a.str->refCount, 1);
+    EXPECT_EQ(Function_Current, nullptr);
+    RValue_Free(&a);
+    RValue_Free(&result);
+    ExpectBaseline("CallBuiltin");
+}
+
+TEST_F(VmExecTest, ArgumentsAreCopiedSoTheCallersValuesSurvive)
+{
+    ASSERT_TRUE(BuildProgram(std::string(kVmScripts) + ".code gml_top\n call.i echo 0\n popz.v\n"
+                                                       " pushb.v builtin.t_arg0\n ret.v\n"));
+    RValue args[2];
+    RValue_SetString(&args[0], "mine");
+    RValue_SetReal(&args[1], 6);
+    EXPECT_EQ(Run("gml_top", 2, args), "mine");
+    ASSERT_EQ(RValue_Kind(&args[0]), uint32_t(VALUE_STRING));
+    EXPECT_EQ(args[0].str->refCount, 1);
+    RValue_Free(&args[0]);
+    ExpectBaseline("arguments");
+}
+
+}  // namespace

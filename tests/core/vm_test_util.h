@@ -1,0 +1,153 @@
+// Runs assembled programs through the real loader and the interpreter: each test writes its program as
+// assembler source, registers the built-ins it calls, and runs one code entry.
+#pragma once
+#include "../world/wad_test_util.h"
+
+#include "core/code.h"
+#include "core/error.h"
+#include "core/functions.h"
+#include "core/script.h"
+#include "core/variables.h"
+#include "core/varnames.h"
+#include "core/vm.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace vmtest {
+
+inline std::map<std::string, int32_t> g_scripts;
+
+inline int32_t FindScript(const char* name)
+{
+    auto it = g_scripts.find(name ? name : "");
+    return it == g_scripts.end() ? -1 : it->second;
+}
+
+// The id of a built-in of that name, registered with handler when it has none yet (handler replaced).
+inline int32_t Builtin(const char* name, TRoutine handler)
+{
+    for (int32_t i = 0; i < Function_Count(); ++i)
+        if (std::strcmp(Function_Entry(i)->name, name) == 0) {
+            Function_Entry(i)->handler = handler;
+            return i;
+        }
+    return Function_Add(name, handler, -1, false) - 1;
+}
+
+inline int32_t BuiltinVariable(const char* name, BuiltinVariableGetter getter)
+{
+    if (Variable_BuiltIn_Find(name) < 0) Variable_BuiltIn_Add(name, getter, nullptr);
+    return Variable_BuiltIn_Find(name);
+}
+
+class VmProgramTest : public wadtest::LoaderTest {
+protected:
+    void SetUp() override
+    {
+        LoaderTest::SetUp();
+        Code_Variable_SetResolver(nullptr);
+        Code_Variable_Free();
+        Function_SetFinders(FindScript, nullptr);
+        g_scripts.clear();
+        Error_ResetState();
+    }
+    void TearDown() override
+    {
+        for (CCode* code : codes_) delete code;
+        codes_.clear();
+        Script_Free();
+        UnloadGameData();
+        Code_Variable_Free();
+        Function_SetFinders(nullptr, nullptr);
+        g_scripts.clear();
+        ObjectBasePool_Clear();
+        Error_ResetState();
+        LoaderTest::TearDown();
+    }
+
+    // Assembles source (with ".function"/".bvar" lines for ids fixed by the test), loads it with both
+    // passes and compiles its scripts. False (with a failure) when any stage fails.
+    bool Build(const std::string& source, const std::string& stem = "prog")
+    {
+        std::string dir = kvtest::ScratchDir() + "/vm/";
+        std::filesystem::create_directories(dir);
+        std::string src = dir + stem + ".kvs", out = dir + stem;
+        kvtest::WriteFile(src, source);
+        std::string cmd = "PYTHONPATH='" + wadtest::SourceDir() + "/tools' python3 -B -m formkit.asm '" + src +
+                          "' -o '" + out + ".win' --tables '" + out + ".tab'";
+        if (std::system(cmd.c_str()) != 0) {
+            ADD_FAILURE() << "assembler failed: " << cmd;
+            return false;
+        }
+        std::istringstream tables(kvtest::ReadFile(out + ".tab"));
+        std::string line;
+        while (std::getline(tables, line)) {
+            std::stringstream ss(line);
+            std::string kind, name, index;
+            std::getline(ss, kind, '\t');
+            std::getline(ss, name, '\t');
+            std::getline(ss, index, '\t');
+            if (kind == "script") g_scripts[name] = std::stoi(index);
+        }
+        std::vector<uint8_t> bytes = wadtest::ReadBytes(out + ".win");
+        auto* data = static_cast<uint8_t*>(MemAlloc(bytes.size()));
+        std::memcpy(data, bytes.data(), bytes.size());
+        if (!Wad_ReadHeader(data, uint32_t(bytes.size()))) {
+            ADD_FAILURE() << "pass 1: " << g_GameData.damage;
+            if (!g_GameData.data) MemFree(data);
+            return false;
+        }
+        if (!Wad_LoadChunks(data, uint32_t(bytes.size()))) {
+            ADD_FAILURE() << "pass 2: " << g_GameData.damage;
+            return false;
+        }
+        // The debug file beside the program (written when the source has source lines).
+        if (std::filesystem::exists(out + ".qzdebug")) {
+            std::vector<uint8_t> debug = wadtest::ReadBytes(out + ".qzdebug");
+            auto* copy = static_cast<uint8_t*>(MemAlloc(debug.size()));
+            std::memcpy(copy, debug.data(), debug.size());
+            g_GameData.debugData = copy;
+            g_GameData.debugLength = uint32_t(debug.size());
+            if (!DebugChunks_Load(copy, uint32_t(debug.size()))) ADD_FAILURE() << "debug file not loaded";
+        }
+        for (int32_t i = 0; i < Script_Number(); ++i)
+            if (CScript* script = Script_Data(i)) script->Compile();
+        return true;
+    }
+
+    // Makes every entry's code object and prepares every buffer, so that a run allocates only what it frees.
+    void PrepareAll()
+    {
+        for (uint32_t i = 0; i < g_GameData.codeCount; ++i) {
+            codes_.push_back(new CCode(int32_t(i), false));
+            if (codes_.back()->code) codes_.back()->code->Prepare();
+        }
+        for (int32_t i = 0; i < Script_Number(); ++i) {
+            CScript* script = Script_Data(i);
+            if (script && script->GetCode() && script->GetCode()->code) script->GetCode()->code->Prepare();
+        }
+    }
+
+    // The code object of the entry of that name (made once, deleted at tear-down).
+    CCode* Entry(const std::string& name)
+    {
+        for (CCode* code : codes_)
+            if (code->name && name == code->name) return code;
+        const uint8_t* base = g_GameData.data;
+        for (uint32_t i = 0; i < g_GameData.codeCount; ++i) {
+            uint32_t entry = wadtest::U32At(g_GameData.codeList, 4 + 4 * i);
+            if (name == reinterpret_cast<const char*>(base + wadtest::U32At(base, entry))) {
+                codes_.push_back(new CCode(int32_t(i), false));
+                return codes_.back();
+            }
+        }
+        ADD_FAILURE() << "no entry " << name;
+        return nullptr;
+    }
+
+    std::vector<CCode*> codes_;
+};
+
+}  // namespace vmtest
