@@ -160,7 +160,9 @@ int32_t Code_Variable_SetName(const char* name, int32_t scope, int32_t index)
         MemFree(table[index]);
         table[index] = String_Duplicate(name ? name : "");
     }
-    return index + VARIABLE_ID_FIRST_SLOT;
+    // An index that makes no id is a name that cannot be bound.
+    const int64_t id = int64_t(index) + VARIABLE_ID_FIRST_SLOT;
+    return id > INT32_MAX ? -1 : int32_t(id);
 }
 
 bool Code_Variable_ReadLocalNames(const uint8_t* block, uint32_t size, const uint8_t* base, uint32_t length)

@@ -126,6 +126,9 @@ TEST_F(VarNames, SetNameStoresByScopeAndIndex)
         EXPECT_EQ(Code_Variable_SetName(r.name, r.scope, r.index), r.id) << r.name;
         EXPECT_STREQ(Code_Variable_GetName(nullptr, r.readScope, r.index + 100000), r.readBack) << r.name;
     }
+    // An index too large to make an id cannot be bound (the loader then reports the name).
+    EXPECT_EQ(Code_Variable_SetName("huge", -1, INT32_MAX - 99999), -1);
+    EXPECT_EQ(Code_Variable_SetName("edge", -1, INT32_MAX - 100000), INT32_MAX);
     // Scope -6 answers the built-in index and stores nothing.
     EXPECT_EQ(Code_Variable_SetName("x", -6, -6), Variable_BuiltIn_Find("x"));
     EXPECT_STREQ(Code_Variable_GetName(nullptr, -5, 100000), "<unknown variable>");
