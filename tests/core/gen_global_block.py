@@ -11,26 +11,14 @@ import os
 import struct
 import sys
 
-REAL, STRING, ARRAY, UNDEFINED, UNSET = 0, 1, 2, 5, 0x00FFFFFF
+# The value forms are the serialiser's own, written once beside this file.
+from gen_value_bytes import UNDEFINED, array, real, string
+
+UNSET = 0x00FFFFFF
 
 
 def s32(n):
     return struct.pack('<i', n)
-
-
-def real(d):
-    return s32(REAL) + struct.pack('<d', d)
-
-
-def string(b):
-    return s32(STRING) + b + b'\x00'
-
-
-def array(rows):
-    out = s32(ARRAY) + s32(len(rows))
-    for row in rows:
-        out += s32(len(row)) + b''.join(row)
-    return out
 
 
 def block(values, flags):
