@@ -7,12 +7,10 @@ s32 number of flags, each flag as an s32.
 
 Usage: gen_global_block.py <out_dir>
 """
-import os
 import struct
-import sys
 
 # The value forms are the serialiser's own, written once beside this file.
-from gen_value_bytes import UNDEFINED, array, real, string
+from gen_value_bytes import UNDEFINED, array, real, string, write_cases
 
 UNSET = 0x00FFFFFF
 
@@ -37,11 +35,7 @@ CASES = {
 
 
 def main():
-    out_dir = sys.argv[1]
-    os.makedirs(out_dir, exist_ok=True)
-    for name, data in CASES.items():
-        with open(os.path.join(out_dir, name + '.bin'), 'wb') as f:
-            f.write(data)
+    write_cases(CASES)
 
 
 if __name__ == '__main__':

@@ -48,12 +48,17 @@ CASES = {
 }
 
 
-def main():
+def write_cases(cases):
+    """Writes each case as <name>.bin into the folder the first argument names."""
     out_dir = sys.argv[1]
     os.makedirs(out_dir, exist_ok=True)
-    for name, data in CASES.items():
+    for name, data in cases.items():
         with open(os.path.join(out_dir, name + '.bin'), 'wb') as f:
             f.write(data)
+
+
+def main():
+    write_cases(CASES)
 
 
 if __name__ == '__main__':
