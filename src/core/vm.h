@@ -124,3 +124,22 @@ uint8_t* DoBreak(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame);
 uint8_t* DoDup(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame);
 uint8_t* DoPopLocal(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame);
 uint8_t* DoConvIntToVar(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame);
+// Operations (vm_ops.cpp).
+uint8_t* DoMul(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame);
+uint8_t* DoDiv(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame);
+uint8_t* DoRem(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame);
+uint8_t* DoMod(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame);
+uint8_t* DoAdd(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame);
+uint8_t* DoSub(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame);
+uint8_t* DoAnd(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame);
+uint8_t* DoOr(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame);
+uint8_t* DoXor(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame);
+uint8_t* DoNeg(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame);
+uint8_t* DoNot(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame);
+uint8_t* DoShl(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame);
+uint8_t* DoShr(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame);
+uint8_t* DoSet(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame);
+uint8_t* DoConv(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame);
+// With-blocks (vm_with.cpp).
+uint8_t* DoPushEnv(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame);
+uint8_t* DoPopEnv(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame);

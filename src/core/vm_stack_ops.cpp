@@ -25,23 +25,6 @@ namespace {
     }
 
 KV_VM_PENDING_HANDLER(DoPopPending, "DoPop")
-KV_VM_PENDING_HANDLER(DoConvPending, "DoConv")
-KV_VM_PENDING_HANDLER(DoMul, "DoMul")
-KV_VM_PENDING_HANDLER(DoDiv, "DoDiv")
-KV_VM_PENDING_HANDLER(DoRem, "DoRem")
-KV_VM_PENDING_HANDLER(DoMod, "DoMod")
-KV_VM_PENDING_HANDLER(DoAdd, "DoAdd")
-KV_VM_PENDING_HANDLER(DoSub, "DoSub")
-KV_VM_PENDING_HANDLER(DoAnd, "DoAnd")
-KV_VM_PENDING_HANDLER(DoOr, "DoOr")
-KV_VM_PENDING_HANDLER(DoXor, "DoXor")
-KV_VM_PENDING_HANDLER(DoNeg, "DoNeg")
-KV_VM_PENDING_HANDLER(DoNot, "DoNot")
-KV_VM_PENDING_HANDLER(DoShl, "DoShl")
-KV_VM_PENDING_HANDLER(DoShr, "DoShr")
-KV_VM_PENDING_HANDLER(DoSet, "DoSet")
-KV_VM_PENDING_HANDLER(DoPushEnv, "DoPushEnv")
-KV_VM_PENDING_HANDLER(DoPopEnv, "DoPopEnv")
 
 #undef KV_VM_PENDING_HANDLER
 
@@ -335,12 +318,6 @@ uint8_t* DoPop(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame)
     if ((word & 0x40000000u) && ((word >> 16) & 0xFF) == 0x55 && int16_t(word & 0xFFFF) == -7)
         return DoPopLocal(word, sp, operand, frame);
     return DoPopPending(word, sp, operand, frame);
-}
-
-uint8_t* DoConv(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame)
-{
-    if ((word & 0x0F00u) == 0 && ((word >> 16) & 0xFF) == 0x52) return DoConvIntToVar(word, sp, operand, frame);
-    return DoConvPending(word, sp, operand, frame);
 }
 
 }  // namespace
