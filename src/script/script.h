@@ -49,3 +49,40 @@ void JS_CreateArgumentsObject(RValue* result, QZObjectBase* function, int32_t ar
 // Raise the standard errors; the caller sees the pending exception when it returns.
 void JS_ThrowTypeError(const char* message);
 void JS_ThrowReferenceError(const char* message);
+
+// The pending exception the interpreter's dispatch loop reads: set by a throw, cleared by the loop once it
+// has delivered the thrown value to the innermost try handler.
+struct JSPendingException {
+    bool pending;
+    VMFrame* handlerFrame;     // the frame that registered the innermost try handler
+    int64_t handlerPosition;   // the value-stack position recorded with that handler
+    RValue* thrown;            // the thrown value (owned by the model)
+};
+extern JSPendingException JS_PendingException;
+
+// A replacement for the object model's operations, for tests (and, later, the model itself): every
+// non-null entry answers in place of the built-in default. Null restores the defaults.
+struct ScriptModel {
+    int32_t (*toPrimitive)(RValue* result, const RValue* value, int32_t hint);
+    int32_t (*toNumber)(RValue* result, const RValue* value);
+    int32_t (*toString)(RValue* result, const RValue* value);
+    int32_t (*toInt32)(RValue* result, const RValue* value);
+    int32_t (*toUint32)(RValue* result, const RValue* value);
+    int32_t (*toObject)(RValue* result, const RValue* value);
+    bool (*toBoolean)(const RValue* value);
+    int32_t (*lessThan)(RValue* result, const RValue* x, const RValue* y, bool leftFirst);
+    int32_t (*equals)(RValue* result, const RValue* x, const RValue* y);
+    bool (*strictEquals)(const RValue* x, const RValue* y);
+    bool (*isCallable)(const RValue* value);
+    void (*getProperty)(QZObjectBase* object, RValue* result, const char* name);
+    void (*get)(QZObjectBase* object, RValue* result, const char* name);
+    void (*put)(QZObjectBase* object, const RValue* value, const char* name, bool throwFlag);
+    bool (*arrayGetElement)(const RValue* object, const RValue* key, RValue* result);
+    int32_t (*callValue)(QZObjectBase* self, RValue* result, const RValue* function, int32_t argc, RValue* args);
+    void (*createArgumentsObject)(RValue* result, QZObjectBase* function, int32_t argc, RValue* args,
+                                  bool noCallee);
+    void (*throwTypeError)(const char* message);
+    void (*throwReferenceError)(const char* message);
+};
+// Installs a replacement (null restores the defaults); returns the one installed before (may be null).
+const ScriptModel* ScriptModel_Set(const ScriptModel* model);

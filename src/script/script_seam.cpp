@@ -10,6 +10,19 @@
 #include "core/seam_trace.h"
 #include "core/value.h"
 
+JSPendingException JS_PendingException = {};
+
+namespace {
+const ScriptModel* g_scriptModel = nullptr;
+}  // namespace
+
+const ScriptModel* ScriptModel_Set(const ScriptModel* model)
+{
+    const ScriptModel* before = g_scriptModel;
+    g_scriptModel = model;
+    return before;
+}
+
 void JS_Init() { SeamTrace_Record("JS_Init"); }
 void JS_CreateResourceObject() { SeamTrace_Record("JS_CreateResourceObject"); }
 
@@ -151,6 +164,7 @@ double ScriptSeam_TextToNumber(const char* text)
 
 int32_t JS_ToNumber(RValue* result, const RValue* value)
 {
+    if (g_scriptModel && g_scriptModel->toNumber) return g_scriptModel->toNumber(result, value);
     const double nan = std::numeric_limits<double>::quiet_NaN();
     double number = nan;
     int32_t status = 0;
@@ -185,6 +199,7 @@ int32_t JS_ToNumber(RValue* result, const RValue* value)
 
 bool JS_IsCallable(const RValue* value)
 {
+    if (g_scriptModel && g_scriptModel->isCallable) return g_scriptModel->isCallable(value);
     switch (RValue_Kind(value)) {
     case VALUE_REAL:
     case VALUE_STRING:
@@ -202,14 +217,19 @@ bool JS_IsCallable(const RValue* value)
     }
 }
 
-void JS_GetProperty(QZObjectBase*, RValue* result, const char*)
+void JS_GetProperty(QZObjectBase* object, RValue* result, const char* name)
 {
+    if (g_scriptModel && g_scriptModel->getProperty) return g_scriptModel->getProperty(object, result, name);
     result->v64 = 0;
     result->flags = 0;
     result->kind = VALUE_UNSET;
 }
 
-int32_t JS_CallValue(QZObjectBase*, RValue*, const RValue*, int32_t, RValue*) { return 1; }
+int32_t JS_CallValue(QZObjectBase* self, RValue* result, const RValue* function, int32_t argc, RValue* args)
+{
+    if (g_scriptModel && g_scriptModel->callValue) return g_scriptModel->callValue(self, result, function, argc, args);
+    return 1;
+}
 
 // No accessor has a getter or a setter while the object model is off.
 void JS_CallGetter(QZObjectBase*, RValue* result, const RValue*)
@@ -222,4 +242,106 @@ void JS_CallSetter(QZObjectBase*, const RValue*, RValue* accessor)
 {
     SeamTrace_Record("JS_CallSetter");
     RValue_Free(accessor);
+}
+
+// ---- Operations that only the model itself answers; with it off no object values exist ----
+
+int32_t F_JS_ToPrimitive(RValue* result, const RValue* value, int32_t hint)
+{
+    if (g_scriptModel && g_scriptModel->toPrimitive) return g_scriptModel->toPrimitive(result, value, hint);
+    RValue_SetUndefined(result);
+    RValue_Copy(result, value);
+    return 0;
+}
+
+int32_t JS_ToString(RValue* result, const RValue* value)
+{
+    if (g_scriptModel && g_scriptModel->toString) return g_scriptModel->toString(result, value);
+    RValue_SetUndefined(result);
+    return 1;
+}
+
+int32_t JS_ToInt32(RValue* result, const RValue* value)
+{
+    if (g_scriptModel && g_scriptModel->toInt32) return g_scriptModel->toInt32(result, value);
+    RValue_SetUndefined(result);
+    return 1;
+}
+
+int32_t JS_ToUint32(RValue* result, const RValue* value)
+{
+    if (g_scriptModel && g_scriptModel->toUint32) return g_scriptModel->toUint32(result, value);
+    RValue_SetUndefined(result);
+    return 1;
+}
+
+int32_t F_JS_ToObject(RValue* result, const RValue* value)
+{
+    if (g_scriptModel && g_scriptModel->toObject) return g_scriptModel->toObject(result, value);
+    RValue_SetUndefined(result);
+    return 1;
+}
+
+bool JS_ToBoolean(const RValue* value)
+{
+    if (g_scriptModel && g_scriptModel->toBoolean) return g_scriptModel->toBoolean(value);
+    return false;
+}
+
+int32_t JS_LessThan(RValue* result, const RValue* x, const RValue* y, bool leftFirst)
+{
+    if (g_scriptModel && g_scriptModel->lessThan) return g_scriptModel->lessThan(result, x, y, leftFirst);
+    RValue_SetUndefined(result);
+    return 1;
+}
+
+int32_t JS_Equals(RValue* result, const RValue* x, const RValue* y)
+{
+    if (g_scriptModel && g_scriptModel->equals) return g_scriptModel->equals(result, x, y);
+    RValue_SetReal(result, 0.0);
+    return 1;
+}
+
+bool JS_StrictEquals(const RValue* x, const RValue* y)
+{
+    if (g_scriptModel && g_scriptModel->strictEquals) return g_scriptModel->strictEquals(x, y);
+    return false;
+}
+
+void JS_Get(QZObjectBase* object, RValue* result, const char* name)
+{
+    if (g_scriptModel && g_scriptModel->get) return g_scriptModel->get(object, result, name);
+    RValue_SetUndefined(result);
+}
+
+void JS_Put(QZObjectBase* object, const RValue* value, const char* name, bool throwFlag)
+{
+    if (g_scriptModel && g_scriptModel->put) g_scriptModel->put(object, value, name, throwFlag);
+}
+
+bool JS_Array_GetElement(const RValue* object, const RValue* key, RValue* result)
+{
+    if (g_scriptModel && g_scriptModel->arrayGetElement) return g_scriptModel->arrayGetElement(object, key, result);
+    RValue_SetUndefined(result);
+    return false;
+}
+
+void JS_CreateArgumentsObject(RValue* result, QZObjectBase* function, int32_t argc, RValue* args, bool noCallee)
+{
+    if (g_scriptModel && g_scriptModel->createArgumentsObject)
+        return g_scriptModel->createArgumentsObject(result, function, argc, args, noCallee);
+    RValue_SetUndefined(result);
+}
+
+// Without the model there is no handler to take a throw.
+void JS_ThrowTypeError(const char* message)
+{
+    if (g_scriptModel && g_scriptModel->throwTypeError) return g_scriptModel->throwTypeError(message);
+    RuntimeError("Unable to find a handler for exception %s", message ? message : "");
+}
+
+void JS_ThrowReferenceError(const char* message)
+{
+    if (g_scriptModel && g_scriptModel->throwReferenceError) return g_scriptModel->throwReferenceError(message);
+    RuntimeError("Unable to find a handler for exception %s", message ? message : "");
 }
