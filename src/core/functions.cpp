@@ -24,6 +24,12 @@ FunctionNameFinder g_extensionFinder = nullptr;
 BuiltinFunction* Function_Current = nullptr;
 double Math_Epsilon = 1e-10;
 
+void Math_SetEpsilon(double epsilon)
+{
+    if (!(epsilon >= 0.0 && epsilon < 1.0)) return;
+    Math_Epsilon = epsilon == 0.0 ? 1e-11 : epsilon;
+}
+
 const char* Function_Name(const BuiltinFunction* function) { return function ? function->name : nullptr; }
 
 int32_t Function_Add(const char* name, TRoutine handler, int32_t argumentCount, bool flag)

@@ -55,3 +55,5 @@ bool Function_GameRunsCompiledCode();
 
 // Tolerance of real comparisons.
 extern double Math_Epsilon;
+// Sets the tolerance: 0 gives 1e-11, values outside [0, 1) (NaN too) leave it as it is.
+void Math_SetEpsilon(double epsilon);

@@ -45,6 +45,7 @@ struct VMFrame {
     bool stopped;   // an error stopped the frame: every record unwinds
     bool overflow;  // the stack passed its limit
     bool resultPending;  // a ret at depth 0 left the result on top
+    int64_t withRecord;  // innermost open with-block record, as a distance from the block's end; 0 none
 };
 
 // One per active script call, on the value stack below the callee's arguments. Positions inside the block
@@ -68,12 +69,31 @@ struct VMCallRecord {
 };
 static_assert(sizeof(VMCallRecord) % 16 == 0, "records keep the stack 16-byte aligned");
 
+// Whether every path from the entry (a byte offset of an instruction start in the prepared buffer) uses the
+// stack as its operations' types say; checked once per entry, the verdict kept with the buffer. False with
+// *badOffset at the first offending instruction (or the entry itself when it starts none).
+bool VM_VerifyEntry(VMBuffer* buffer, int32_t entry, int32_t* badOffset);
+// The item types (top first; 8 marks a with-block record) on the stack when the instruction at offset starts,
+// on the paths from entry (offset at the code's length: what the paths that run off the end leave, when they
+// agree): their count, or -1 when the entry is not sound, offset is never reached or more than max items lie
+// there. It re-runs the whole check, so callers use it only on rare paths.
+int32_t VM_StackTypesAt(VMBuffer* buffer, int32_t entry, int32_t offset, uint8_t* types, int32_t max);
+// Tests of the run-time guards clear it to run code the check would refuse; nothing else touches it.
+extern bool VM_VerifyStackTypes;
+// The item type a two-operand operation (op 8-16, 19, 20) pushes for a right operand of type right (T1) and a
+// left one of type left (T2); -1 for pairs it refuses. Either operand ".v" gives ".v".
+int32_t VM_BinaryResultType(int32_t op, int32_t right, int32_t left);
+
 extern const VMHandler VM_OpHandlers[32];
 extern const int32_t VM_OperandSize[16];
 int32_t VM_StackItemSize(int32_t type);
 
 // The largest value-stack block; tests lower it to reach the limit quickly.
 extern int64_t VM_StackLimit;
+
+// Instructions left to run before every frame stops (negative: no limit); the fuzz target sets it so that
+// loops end.
+extern int64_t VM_InstructionBudget;
 
 extern bool VM_Trace;
 extern uint32_t VM_BranchCount;
@@ -123,6 +143,17 @@ uint8_t* DoPopNull(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame)
 uint8_t* DoBreak(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame);
 uint8_t* DoDup(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame);
 uint8_t* DoPopLocal(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame);
+// Variables by scope (vm_vars.cpp): pop, and the ".v" form of push.
+uint8_t* DoPop(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame);
+uint8_t* VM_PushVariable(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame);
+// callv: the function value on top, "this" below it, then the arguments (script object model only).
+uint8_t* VM_CallValue(uint32_t word, uint8_t* sp, VMFrame* frame);
+// With the script object model on, local slot 0 of a locals object with slots holds the code's own value.
+void VM_SetLocalValue(QZObjectBase* locals, RValue* value);
+// After an instruction that left a thrown value pending: the frame that registered the innermost try
+// handler gets the value at the handler's position (a distance from the stack block's end); any other
+// frame ends every call it runs, so the code that ran it sees the throw.
+uint8_t* VM_TakePendingException(uint8_t* sp, VMFrame* frame);
 uint8_t* DoConvIntToVar(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame);
 // Operations (vm_ops.cpp).
 uint8_t* DoMul(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame);
@@ -143,3 +174,17 @@ uint8_t* DoConv(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame);
 // With-blocks (vm_with.cpp).
 uint8_t* DoPushEnv(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame);
 uint8_t* DoPopEnv(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame);
+// Closes the frame's open with-blocks whose records lie below limit (every one when limit is null): frees
+// their arrays and gives self and other back the values from before the outermost of them.
+void VM_WithUnwind(VMFrame* frame, const uint8_t* limit);
+
+// Where the running code's own items end: its call record, or the innermost open with-block record when
+// that lies below it. No pop may cross it.
+inline const uint8_t* VM_ItemFloor(const VMFrame* frame)
+{
+    if (frame->withRecord) {
+        const uint8_t* with = frame->stackBlock + frame->stackSize - frame->withRecord;
+        if (with < frame->record) return with;
+    }
+    return frame->record;
+}

@@ -16,6 +16,7 @@
 #include "net/net.h"
 #include "platform/hooks.h"
 #include "platform/messages.h"
+#include "script/script.h"
 #include "services/services.h"
 #include "world/command_line.h"
 #include "world/loader.h"
@@ -25,6 +26,7 @@ VMFrame* VM_CurrentFrame = nullptr;
 int32_t VM_ArgCount = 0;
 RValue* VM_Args = nullptr;
 bool VM_Trace = false;
+int64_t VM_InstructionBudget = -1;
 int64_t VM_StackLimit = VM_STACK_LIMIT;
 uint32_t VM_BranchCount = 0;
 int32_t VM_Depth = 0;
@@ -65,8 +67,8 @@ int64_t VmExec_Distance(const VMFrame* frame, const void* p)
 
 uint8_t* VmExec_At(const VMFrame* frame, int64_t distance) { return frame->stackBlock + frame->stackSize - distance; }
 
-// Bytes of the running code's own items (between the stack pointer and the innermost record).
-int64_t VmExec_Items(const VMFrame* frame, const uint8_t* sp) { return frame->record - sp; }
+// Bytes of the running code's own items (between the stack pointer and the innermost record, call or with).
+int64_t VmExec_Items(const VMFrame* frame, const uint8_t* sp) { return VM_ItemFloor(frame) - sp; }
 
 // Reports an interpreter error and stops the frame: nothing after the failing operation runs, even when
 // the report returns.
@@ -112,9 +114,10 @@ bool VmExec_PrepareEntry(VMFrame* frame, CCode* code)
     int32_t bad = -1;
     int32_t entry = code->blockOffset;
     if (buffer->Prepare(&bad)) {
-        if (entry >= 0 && entry <= buffer->length && entry % 4 == 0 && buffer->instructionIndex[entry / 4] >= 0)
+        if (entry < 0 || entry > buffer->length || entry % 4 != 0 || buffer->instructionIndex[entry / 4] < 0)
+            bad = entry;
+        else if (VM_VerifyEntry(buffer, entry, &bad))
             return true;
-        bad = entry;
     }
     VmExec_Fail(frame, "Malformed bytecode in %s at 0x%08x", code->name ? code->name : "<unknown>", uint32_t(bad));
     return false;
@@ -144,10 +147,20 @@ void VmExec_FreeLocals(VMFrame* frame)
     frame->locals = nullptr;
 }
 
-// Replaces argc arguments at sp by one value; returns the new stack pointer.
-uint8_t* VmExec_ReplaceArguments(uint8_t* sp, int32_t argc, RValue* result)
+// Values lie wherever the items below them leave them, 4-byte boundaries included. Code that takes them as
+// records (built-ins, call records, argument variables) gets them 8-aligned: moved down into the free stack.
+RValue* VmExec_AlignArguments(uint8_t* sp, int32_t argc)
 {
-    auto* args = reinterpret_cast<RValue*>(sp);
+    const uintptr_t off = reinterpret_cast<uintptr_t>(sp) & 7;
+    if (off == 0) return reinterpret_cast<RValue*>(sp);
+    if (argc > 0) std::memmove(sp - off, sp, size_t(argc) * 16);
+    return reinterpret_cast<RValue*>(sp - off);
+}
+
+// Frees argc arguments (at args: those at sp, or their aligned copy) and puts one value in their place at sp;
+// returns the new stack pointer.
+uint8_t* VmExec_ReplaceArguments(uint8_t* sp, RValue* args, int32_t argc, RValue* result)
+{
     for (int32_t i = 0; i < argc; ++i) RValue_Free(&args[i]);
     sp += int64_t(argc) * 16 - 16;
     std::memcpy(sp, result, 16);
@@ -166,6 +179,58 @@ bool VmExec_HasItem(VMFrame* frame, uint8_t* sp, int32_t bytes, const char* hand
     if (VmExec_Items(frame, sp) >= bytes) return true;
     VmExec_Fail(frame, "%s :: stack underflow", handler);
     return false;
+}
+
+// Items the ending code leaves between sp and its call record (the value of a switch that exit leaves, items
+// below what ret returns, what code that runs off its end leaves) still hold references. The stack check knows
+// their types at each instruction, so they are released by type (those at the instruction at offset); the top
+// skip items stay. Nothing is freed unless the types account for every byte, with-block records included
+// (those stay for VM_WithUnwind).
+void VmExec_ReleaseLeftovers(VMFrame* frame, uint8_t* sp, int32_t skip, int32_t offset)
+{
+    constexpr uint8_t kWith = 8;
+    constexpr int32_t kMaxItems = 4096;
+    uint8_t* const floor = frame->record;
+    if (sp >= floor || !frame->codeObject || !frame->buffer) return;
+    uint8_t types[kMaxItems];
+    const int32_t count = VM_StackTypesAt(frame->buffer, frame->codeObject->blockOffset, offset, types, kMaxItems);
+    if (count < skip) return;  // -1 included: unknown types are left alone
+    int64_t itemBytes = 0;
+    int32_t withCount = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        if (types[i] == kWith) {
+            ++withCount;
+            continue;
+        }
+        const int32_t size = VM_StackItemSize(types[i]);
+        if (size == 0) return;
+        itemBytes += size;
+    }
+    // With records all have one size: what the items leave of the bytes, shared out.
+    const int64_t rest = (floor - sp) - itemBytes;
+    int64_t withBytes = 0;
+    if (withCount > 0) {
+        if (rest <= 0 || rest % withCount != 0) return;
+        withBytes = rest / withCount;
+        const uint8_t* at = sp;
+        for (int32_t i = 0; types[i] != kWith; ++i) at += VM_StackItemSize(types[i]);
+        if (!frame->withRecord || VmExec_At(frame, frame->withRecord) != at) return;
+    } else if (rest != 0) {
+        return;
+    }
+    uint8_t* at = sp;
+    for (int32_t i = 0; i < count; ++i) {
+        if (types[i] == kWith) {
+            at += withBytes;
+            continue;
+        }
+        const int32_t size = VM_StackItemSize(types[i]);
+        if (i >= skip) {
+            VM_FreeItem(types[i], at);
+            if (types[i] == 6) std::memset(at, 0, 4);  // a released handle may be handed out again
+        }
+        at += size;
+    }
 }
 
 // Whether a step in progress (or the debugger's stop request) stops before the instruction at offset. A
@@ -206,6 +271,13 @@ uint8_t* VmExec_Loop(VMFrame* frame, uint8_t* sp, bool byWord)
                 sp = VM_GrowStack(sp, frame);
                 if (frame->stopped) break;
             }
+            if (VM_InstructionBudget >= 0) {
+                if (VM_InstructionBudget == 0) {
+                    VM_StopFrame(frame);
+                    break;
+                }
+                --VM_InstructionBudget;
+            }
             if (byWord && DebugServer && ++pollCounter > 20000) {
                 pollCounter = 0;
                 TickDebugger();
@@ -222,9 +294,11 @@ uint8_t* VmExec_Loop(VMFrame* frame, uint8_t* sp, bool byWord)
             // Breakpoint words written into prepared code take effect only under the debugger.
             if (byWord) handler = VM_OpHandlers[(word >> 24) & 31];
             sp = handler(word, sp, operand, frame);
+            if (JS_PendingException.pending) sp = VM_TakePendingException(sp, frame);
         }
         if (frame->stopped || frame->callDepth == 0) break;
         // A called script that ends without ret gives real 0.
+        VmExec_ReleaseLeftovers(frame, sp, 0, frame->codeLength);
         sp = VM_PopFrame(sp, frame);
         sp = VmExec_PushReal(sp, 0.0);
     }
@@ -308,7 +382,10 @@ const char* VM_GameString(int32_t n)
 void VM_FreeItem(int32_t type, uint8_t* sp)
 {
     if (type == 5) {
-        RValue_Free(reinterpret_cast<RValue*>(sp));
+        RValue v;  // the item may lie on a 4-byte boundary
+        std::memcpy(&v, sp, 16);
+        RValue_Free(&v);
+        std::memcpy(sp, &v, 16);
     } else if (type == 6) {
         uint32_t handle;
         std::memcpy(&handle, sp, 4);
@@ -340,7 +417,7 @@ void VM_StackItemToValue(int32_t type, uint8_t* sp, RValue* out)
     case 3: {
         int64_t l;
         std::memcpy(&l, sp, 8);
-        RValue_SetInt64(out, l);
+        RValue_SetReal(out, double(l));  // ".l" items become reals, as ".d" items do
         break;
     }
     case 4: {
@@ -418,15 +495,16 @@ uint8_t* VM_CallScript(int32_t scriptIndex, int32_t argc, uint8_t* sp, VMFrame* 
     if (!code || !code->code) {
         RValue zero;
         RValue_SetReal(&zero, 0.0);
-        return VmExec_ReplaceArguments(sp, argc, &zero);
+        return VmExec_ReplaceArguments(sp, VmExec_AlignArguments(sp, argc), argc, &zero);
     }
     if (!VmExec_PrepareEntry(frame, code)) return sp;
     if (VM_Trace && DebugConsole) DebugConsole->Output("script call = %s\n", script->name ? script->name : "");
 
     sp = VM_GrowStack(sp, frame);
     if (frame->stopped) return sp;
-    auto* args = reinterpret_cast<RValue*>(sp);
-    auto* record = reinterpret_cast<VMCallRecord*>(sp - sizeof(VMCallRecord));
+    auto* args = VmExec_AlignArguments(sp, argc);
+    auto* record = reinterpret_cast<VMCallRecord*>(reinterpret_cast<uint8_t*>(args) - sizeof(VMCallRecord));
+    record->reserved = sp - reinterpret_cast<uint8_t*>(args);  // how far the arguments moved
     record->position = frame->position;
     record->argCount = VM_ArgCount;
     record->recordDistance = VmExec_Distance(frame, frame->record);
@@ -446,9 +524,11 @@ uint8_t* VM_CallScript(int32_t scriptIndex, int32_t argc, uint8_t* sp, VMFrame* 
 
     VmExec_Enter(frame, code);
     frame->record = reinterpret_cast<uint8_t*>(record);
+    // The depth counts the new record before the locals are made, so the block log sees the whole chain.
+    ++frame->callDepth;
     frame->localsSupplied = locals ? 1 : 0;
     frame->locals = locals ? locals : VM_CreateLocals(code->localCount);
-    ++frame->callDepth;
+    VM_SetLocalValue(frame->locals, value);
     if (Profiler_Active) Profiler_Enter(1, scriptIndex);
     return reinterpret_cast<uint8_t*>(record);
 }
@@ -458,6 +538,7 @@ uint8_t* VM_PopFrame(uint8_t* /*sp*/, VMFrame* frame)
     auto* record = reinterpret_cast<VMCallRecord*>(frame->record);
     const int32_t calleeArgc = VM_ArgCount;
     auto* args = reinterpret_cast<RValue*>(frame->record + sizeof(VMCallRecord));
+    VM_WithUnwind(frame, frame->record);  // with-blocks the callee left open end with it
     --frame->callDepth;
     if (Profiler_Active) Profiler_Leave();
     VmExec_FreeLocals(frame);
@@ -480,7 +561,7 @@ uint8_t* VM_PopFrame(uint8_t* /*sp*/, VMFrame* frame)
     VM_ArgCount = record->argCount;
     VM_Args = record->argsDistance < 0 ? nullptr : reinterpret_cast<RValue*>(VmExec_At(frame, record->argsDistance));
     frame->record = VmExec_At(frame, record->recordDistance);
-    return reinterpret_cast<uint8_t*>(args + calleeArgc);
+    return reinterpret_cast<uint8_t*>(args + calleeArgc) + record->reserved;
 }
 
 void VM_StopFrame(VMFrame* frame)
@@ -516,7 +597,6 @@ bool VM_Exec(CCode* code, CInstance* self, CInstance* other, RValue* result, QZO
              RValue* args, RValue* value)
 {
     SeamTrace_Record("VM_Exec");
-    (void)value;  // the object model's own value; without the model locals have no slot for it
     if (!code || !code->code) return false;
     if (argc < 0 || (argc > 0 && !args)) argc = 0;
     if (VM_Trace && DebugConsole) DebugConsole->Output("script = %s\n", code->name ? code->name : "");
@@ -565,15 +645,17 @@ bool VM_Exec(CCode* code, CInstance* self, CInstance* other, RValue* result, QZO
         VmExec_Enter(&frame, code);
         frame.localsSupplied = locals ? 1 : 0;
         frame.locals = locals ? locals : VM_CreateLocals(code->localCount);
+        VM_SetLocalValue(frame.locals, value);
         sp = VmExec_Loop(&frame, sp, DebugServer != nullptr);
         // A stopped frame unwinds every record: their locals and arguments are freed.
         while (frame.callDepth > 0) sp = VM_PopFrame(sp, &frame);
+        VM_WithUnwind(&frame, nullptr);
         if (frame.resultPending && sp + 16 <= frame.record) {
             if (result) {
                 RValue_Free(result);
                 std::memcpy(result, sp, 16);
             } else {
-                RValue_Free(reinterpret_cast<RValue*>(sp));
+                VM_FreeItem(5, sp);
             }
             sp += 16;
         }
@@ -659,11 +741,12 @@ uint8_t* VM_CallBuiltin(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* f
     Function_Current = entry;
     RValue result;
     RValue_SetReal(&result, 0.0);
-    entry->handler(&result, frame->self, frame->other, argc, reinterpret_cast<RValue*>(sp));
+    RValue* args = VmExec_AlignArguments(sp, argc);
+    entry->handler(&result, frame->self, frame->other, argc, args);
     Function_Current = previous;
     VM_CurrentFrame = frame;
     if (Profiler_Active) Profiler_Leave();
-    sp = VmExec_ReplaceArguments(sp, argc, &result);
+    sp = VmExec_ReplaceArguments(sp, args, argc, &result);
     StackTraceFrame::Pop(&trace);
     return sp;
 }
@@ -679,10 +762,7 @@ uint8_t* DoCall(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame)
 {
     const int32_t type = int32_t(word >> 16) & 15;
     const int32_t argc = int32_t(word & 0xFFFF);
-    if (type == 5) {
-        VmExec_Fail(frame, "DoCall :: callv needs the script object model");
-        return sp;
-    }
+    if (type == 5) return VM_CallValue(word, sp, frame);
     if (type != 2 || !(word & 0x40000000u)) {
         VmExec_Fail(frame, "DoCall :: Execution Engine type error");
         return sp;
@@ -696,18 +776,21 @@ uint8_t* DoCall(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame)
             return sp;
         }
         if (!VmExec_HasArguments(frame, sp, argc, "DoCall")) return sp;
-        auto* args = reinterpret_cast<RValue*>(sp);
+        RValue* args = VmExec_AlignArguments(sp, argc);
         int32_t index = QZGI32(args, 0);
         RValue_Free(&args[0]);
+        // The others go back where the call's arguments lie.
+        if (reinterpret_cast<uint8_t*>(args) != sp) std::memmove(sp + 16, args + 1, size_t(argc - 1) * 16);
         return VM_CallScript(index, argc - 1, sp + 16, frame, nullptr, nullptr);
     }
     if (id < CALL_ID_EXTENSION_BASE) return VM_CallScript(id - CALL_ID_SCRIPT_BASE, argc, sp, frame, nullptr, nullptr);
     if (!VmExec_HasArguments(frame, sp, argc, "DoCall")) return sp;
     RValue result;
     RValue_SetReal(&result, 0.0);
-    Extension_CallFunction(id - CALL_ID_EXTENSION_BASE, argc, reinterpret_cast<RValue*>(sp), &result);
+    RValue* args = VmExec_AlignArguments(sp, argc);
+    Extension_CallFunction(id - CALL_ID_EXTENSION_BASE, argc, args, &result);
     VM_CurrentFrame = frame;
-    return VmExec_ReplaceArguments(sp, argc, &result);
+    return VmExec_ReplaceArguments(sp, args, argc, &result);
 }
 
 uint8_t* DoRet(uint32_t word, uint8_t* sp, uint8_t*, VMFrame* frame)
@@ -715,6 +798,7 @@ uint8_t* DoRet(uint32_t word, uint8_t* sp, uint8_t*, VMFrame* frame)
     const int32_t type = int32_t(word >> 16) & 15;
     RValue value;
     if (type == 15) {
+        VmExec_ReleaseLeftovers(frame, sp, 0, frame->instructionOffset);
         RValue_SetUndefined(&value);
     } else {
         int32_t size = VM_StackItemSize(type);
@@ -723,6 +807,7 @@ uint8_t* DoRet(uint32_t word, uint8_t* sp, uint8_t*, VMFrame* frame)
             return sp;
         }
         if (!VmExec_HasItem(frame, sp, size, "DoRet")) return sp;
+        VmExec_ReleaseLeftovers(frame, sp, 1, frame->instructionOffset);
         VM_StackItemToValue(type, sp, &value);
         sp += size;
     }
@@ -741,6 +826,7 @@ uint8_t* DoRet(uint32_t word, uint8_t* sp, uint8_t*, VMFrame* frame)
 
 uint8_t* DoExit(uint32_t, uint8_t* sp, uint8_t*, VMFrame* frame)
 {
+    VmExec_ReleaseLeftovers(frame, sp, 0, frame->instructionOffset);
     if (frame->callDepth == 0) {
         frame->position = frame->codeLength;
         return sp;

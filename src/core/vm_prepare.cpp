@@ -1,6 +1,7 @@
 // Preparation of a code buffer for threaded dispatch: the code comes from a user-replaceable file, so it is
 // checked once here and a buffer that fails runs nothing.
 #include <cstring>
+#include <vector>
 
 #include "core/functions.h"
 #include "core/memory_manager.h"
@@ -75,6 +76,8 @@ bool VmPrep_FieldsSound(uint32_t word, const uint8_t* operand)
         return true;
     }
     if (!VmPrep_ItemType(t1)) return false;
+    // The object model's delete (8) and declaration (9) forms of a variable pop carry no value type.
+    if (op == kVmPrepOpPop && hasOperand && t1 == 5 && (t2 == 8 || t2 == 9)) return true;
     bool twoType = (word & 0xA0000000u) == 0;
     if (twoType && !VmPrep_ItemType(t2)) return false;
     return true;
@@ -153,8 +156,10 @@ bool VMBuffer::Prepare(int32_t* badOffset)
     // one slot past the last handler, which stays null.
     auto* table = static_cast<VMHandler*>(
         MemoryManager::Alloc(size_t(count) * sizeof(VMHandler) + sizeof(VMHandler), __FILE__, __LINE__, true));
+    // The index block also holds, behind the index, one verdict per code word for the entries that start
+    // there (see VM_VerifyEntry), so the destructor frees both at once.
     auto* index =
-        static_cast<int32_t*>(MemoryManager::Alloc(size_t(words) * 4 + 4, __FILE__, __LINE__, true));
+        static_cast<int32_t*>(MemoryManager::Alloc((size_t(words) + 1) * 8, __FILE__, __LINE__, true));
     for (int32_t w = 0; w < words; ++w) index[w] = -1;
     int32_t n = 0;
     for (int32_t o = 0; o < length; ++n) {
@@ -167,4 +172,434 @@ bool VMBuffer::Prepare(int32_t* badOffset)
     instructionIndex = index;
     handlers = table;
     return true;
+}
+
+// ---- stack-type verification of code entries ----
+//
+// Stack items carry no type at run time: an operation trusts its type nibbles. So before an entry first runs,
+// every path from it is walked over the item types of the stack, and the entry is refused unless each
+// operation finds the items it names, and paths that meet (branch targets, with-block heads) agree on the
+// whole stack. A handler that cannot proceed stops the frame, so such forms end their path here as well.
+
+namespace {
+
+constexpr uint8_t kVmVerWith = 8;  // the with-block record: only pushenv makes it, only popenv consumes it
+
+bool VmVer_IsItem(int32_t t) { return t >= 0 && t <= 6; }
+bool VmVer_IsPlain(uint8_t t) { return t <= 4; }  // no reference held: may be copied or dropped as bytes
+
+// Bytes of an item on the stack; the with record has no size anyone may count over.
+int32_t VmVer_Size(uint8_t t) { return t == kVmVerWith ? -1 : VM_StackItemSize(t); }
+
+struct VmVerNode {
+    int32_t parent;  // the stack below this item (0: empty)
+    int32_t depth;
+    uint32_t hash;   // of the whole stack, so that unequal stacks usually differ at once
+    uint8_t type;
+};
+
+// What one instruction does to the stack: its successors' stacks (-1: no such successor).
+struct VmVerStep {
+    int32_t fall = -1;
+    int32_t branch = -1;
+};
+
+class VmVerifier {
+public:
+    VmVerifier(const VMBuffer* buffer, int32_t words)
+        : buffer_(buffer), cap_(size_t(words) * 8 + 65536)
+    {
+        nodes_.push_back({0, 0, 0x811C9DC5u, 0});
+        int32_t count = buffer->instructionIndex[words];
+        state_.assign(size_t(count) + 1, 0);
+    }
+
+    // -1 when every path from entry is sound, else the offset of the first offending instruction.
+    int32_t Run(int32_t entry)
+    {
+        if (!Reach(entry, 0)) return bad_;
+        while (!work_.empty()) {
+            int32_t o = work_.back();
+            work_.pop_back();
+            int32_t node = state_[size_t(buffer_->instructionIndex[o / 4])] - 1;
+            VmVerStep step;
+            if (!Step(o, node, step)) return o;
+            int32_t size = 4 + ((Word(o) & 0x40000000u) ? VM_OperandSize[(Word(o) >> 16) & 15] : 0);
+            if (step.branch >= 0) {
+                int32_t offset = int32_t(Word(o) << 9) >> 9;
+                if (!Reach(o + offset * 4, step.branch)) return bad_;
+            }
+            if (step.fall >= 0 && !Reach(o + size, step.fall)) return bad_;
+        }
+        return -1;
+    }
+
+    // The item types (top first) on the stack when the instruction at offset starts, after a run from entry;
+    // -1 when the run failed, never reached offset, or more than max items lie there. The end of the code
+    // counts as an offset when every path that runs off it leaves the same stack.
+    int32_t TypesAt(int32_t offset, uint8_t* types, int32_t max) const
+    {
+        int32_t node = offset >= buffer_->length ? (endMixed_ ? -1 : endNode_)
+                                                 : state_[size_t(buffer_->instructionIndex[offset / 4])] - 1;
+        if (node < 0) return -1;
+        int32_t count = 0;
+        for (; node != 0; node = nodes_[size_t(node)].parent) {
+            if (count >= max) return -1;
+            types[count++] = nodes_[size_t(node)].type;
+        }
+        return count;
+    }
+
+private:
+    uint32_t Word(int32_t o) const { return VM_PlainWord(buffer_->bytes + o); }
+
+    // A stack arrives at an instruction start (or the end): the first one is kept, later ones must equal it.
+    bool Reach(int32_t target, int32_t node)
+    {
+        if (target >= buffer_->length) {  // the code ends there; only what it leaves is noted
+            if (endNode_ < 0) endNode_ = node;
+            else if (!Same(endNode_, node)) endMixed_ = true;
+            return true;
+        }
+        int32_t& slot = state_[size_t(buffer_->instructionIndex[target / 4])];
+        if (slot == 0) {
+            slot = node + 1;
+            work_.push_back(target);
+            return true;
+        }
+        if (Same(slot - 1, node)) return true;
+        bad_ = target;
+        return false;
+    }
+
+    bool Same(int32_t a, int32_t b) const
+    {
+        while (a != b) {
+            const VmVerNode& x = nodes_[size_t(a)];
+            const VmVerNode& y = nodes_[size_t(b)];
+            if (x.depth != y.depth || x.hash != y.hash || x.type != y.type) return false;
+            a = x.parent;
+            b = y.parent;
+        }
+        return true;
+    }
+
+    bool Push(int32_t& node, uint8_t type)
+    {
+        if (nodes_.size() >= cap_) return false;  // more stack than any sound code of this size builds
+        const VmVerNode& below = nodes_[size_t(node)];
+        VmVerNode n{node, below.depth + 1, (below.hash ^ type) * 0x01000193u + 0x9E3779B9u, type};
+        nodes_.push_back(n);
+        node = int32_t(nodes_.size() - 1);
+        return true;
+    }
+
+    uint8_t Top(int32_t node) const { return nodes_[size_t(node)].type; }
+
+    bool Pop(int32_t& node, uint8_t type)
+    {
+        if (node == 0 || Top(node) != type) return false;
+        node = nodes_[size_t(node)].parent;
+        return true;
+    }
+
+    // The items (top first) that make up exactly bytes bytes below the top of node; false when the count
+    // splits an item, passes the bottom or crosses a with record. *below gets the stack under them.
+    bool Region(int32_t node, int64_t bytes, uint8_t* types, int32_t& count, int32_t* below) const
+    {
+        count = 0;
+        while (bytes > 0) {
+            if (node == 0 || count >= kVmVerRegionMax) return false;
+            int32_t size = VmVer_Size(Top(node));
+            if (size <= 0) return false;
+            types[count++] = Top(node);
+            bytes -= size;
+            node = nodes_[size_t(node)].parent;
+        }
+        *below = node;
+        return bytes == 0;
+    }
+
+    bool PushAll(int32_t& node, const uint8_t* types, int32_t count)
+    {
+        for (int32_t i = count - 1; i >= 0; --i)
+            if (!Push(node, types[i])) return false;
+        return true;
+    }
+
+    // The operands of a variable reference: a packed index, a stacked scope, the object-model values.
+    bool PopVariableOperands(int32_t& node, uint32_t word, uint32_t reference)
+    {
+        if (!(reference & 0x80000000u) && !Pop(node, 2)) return false;
+        if (!(reference & 0x20000000u)) return Pop(node, 2);
+        if (reference & 0x40000000u) return true;  // an instance id: the word holds it less 100000
+        const int16_t scope = int16_t(word & 0xFFFF);
+        if (scope == -9) return Pop(node, 5);
+        if (scope == -10) return Pop(node, 5) && Pop(node, 5);
+        return true;
+    }
+
+    bool Step(int32_t o, int32_t node, VmVerStep& step);
+    bool StepDup(uint32_t word, int32_t node, VmVerStep& step);
+    bool StepPopSwap(uint32_t word, int32_t node, VmVerStep& step);
+
+    static constexpr int32_t kVmVerRegionMax = 512;
+
+    const VMBuffer* buffer_;
+    size_t cap_;
+    std::vector<VmVerNode, MemAllocator<VmVerNode>> nodes_;
+    std::vector<int32_t, MemAllocator<int32_t>> state_;  // per instruction: its stack + 1 (0: not reached)
+    std::vector<int32_t, MemAllocator<int32_t>> work_;
+    int32_t bad_ = -1;
+    int32_t endNode_ = -1;  // the stack a path leaves when it runs off the end
+    bool endMixed_ = false;
+};
+
+bool VmVerifier::StepDup(uint32_t word, int32_t node, VmVerStep& step)
+{
+    const int32_t type = int32_t(word >> 16) & 15;
+    const int32_t low = int32_t(word & 0xFF);
+    const int32_t size = VM_StackItemSize(type);
+    if (size == 0) return true;  // refused when it runs
+    uint8_t upper[kVmVerRegionMax], lower[kVmVerRegionMax];
+    int32_t nUpper = 0, nLower = 0, below = 0;
+    if ((word & 0xFF00u) == 0) {
+        // Copies of the top low + 1 items of the type: values and strings take a reference per item, so the
+        // bytes copied must be exactly such items; plain items are copied as bytes.
+        if (!Region(node, int64_t(low + 1) * size, upper, nUpper, &below)) return false;
+        for (int32_t i = 0; i < nUpper; ++i) {
+            bool fits = type == 5 || type == 6 ? upper[i] == type : VmVer_IsPlain(upper[i]);
+            if (!fits) return false;
+        }
+        step.fall = node;
+        return PushAll(step.fall, upper, nUpper);
+    }
+    if (type != 5) return true;  // refused when it runs
+    // The top a values and the b values below them change places, as bytes.
+    int32_t middle = 0;
+    if (!Region(node, int64_t(low >> 4) * 16, upper, nUpper, &middle)) return false;
+    if (!Region(middle, int64_t(low & 15) * 16, lower, nLower, &below)) return false;
+    step.fall = below;
+    return PushAll(step.fall, upper, nUpper) && PushAll(step.fall, lower, nLower);
+}
+
+bool VmVerifier::StepPopSwap(uint32_t word, int32_t node, VmVerStep& step)
+{
+    const int32_t size = VM_StackItemSize(int32_t(word >> 20) & 15);
+    const int32_t between = int8_t(word & 0xFF) * 4;
+    const int32_t move = int8_t((word >> 8) & 0xFF) * 4;
+    if (between < 0) return true;  // refused when it runs
+    uint8_t items[kVmVerRegionMax];
+    int32_t count = 0, below = 0;
+    int32_t result = node;
+    if (size > 0) {
+        // The top item moves below the next between bytes, which move up.
+        if (node == 0 || VmVer_Size(Top(node)) != size) return false;
+        const uint8_t moved = Top(node);
+        if (!Region(nodes_[size_t(node)].parent, between, items, count, &below)) return false;
+        result = below;
+        if (!Push(result, moved) || !PushAll(result, items, count)) return false;
+    }
+    if (move < 0) {
+        // The bytes taken back are zeroed: int32 zeros.
+        for (int32_t i = 0; i < -move / 4; ++i)
+            if (!Push(result, 2)) return false;
+    } else {
+        // The bytes given up must hold nothing that needs releasing.
+        if (!Region(result, move, items, count, &result)) return false;
+        for (int32_t i = 0; i < count; ++i)
+            if (!VmVer_IsPlain(items[i])) return false;
+    }
+    step.fall = result;
+    return true;
+}
+
+bool VmVerifier::Step(int32_t o, int32_t node, VmVerStep& step)
+{
+    const uint32_t word = Word(o);
+    if (word >= 0xFF000000u) {
+        const uint32_t low = word & 0xFFFF;
+        if (low == 0xFFFF) {  // array-index check of the int32 on top, left in place
+            if (node == 0 || Top(node) != 2) return false;
+        } else if (low != 0) {
+            return true;  // refused when it runs
+        }
+        step.fall = node;
+        return true;
+    }
+    const int32_t op = int32_t(word >> 24) & 31;
+    const int32_t t1 = int32_t(word >> 16) & 15;
+    const int32_t t2 = int32_t(word >> 20) & 15;
+    const bool hasOperand = (word & 0x40000000u) != 0;
+    const int32_t variant = int32_t(word >> 8) & 15;
+    uint32_t operand = 0;
+    if (hasOperand && VM_OperandSize[t1] >= 4) std::memcpy(&operand, buffer_->bytes + o + 4, 4);
+    int32_t n = node;
+    switch (op) {
+    case 0:  // push
+        if (t1 == 15) break;
+        if (t1 >= 8) {
+            step.fall = n;
+            return true;
+        }
+        if (!hasOperand) return false;  // no operand to push
+        if (t1 == 5) {
+            if (!PopVariableOperands(n, word, operand)) return false;
+        }
+        step.fall = n;
+        return Push(step.fall, uint8_t(t1 == 7 ? 6 : t1));
+    case 1:
+    case 2:
+    case 3:  // push.l, push.g, push.b
+        if (!hasOperand) return true;  // refused when it runs
+        step.fall = n;
+        return Push(step.fall, 5);
+    case 4:  // push.i
+        break;
+    case 5:  // pop
+        if (t1 == 15) return StepPopSwap(word, n, step);
+        if (t1 != 5 && t1 != 2) return true;  // refused when it runs
+        if (!hasOperand) return false;        // no variable to store into
+        if (t1 == 5) {
+            if (!PopVariableOperands(n, word, operand)) return false;
+            if (t2 == 9) {  // declaration: no value
+                step.fall = n;
+                return true;
+            }
+            if (t2 == 8) {  // delete: its outcome
+                step.fall = n;
+                return Push(step.fall, 4);
+            }
+        }
+        if (t2 == 1 || !VmVer_IsItem(t2)) return true;  // refused when it runs
+        if (!Pop(n, uint8_t(t2))) return false;
+        if (t1 == 2 && !PopVariableOperands(n, word, operand)) return false;
+        step.fall = n;
+        return true;
+    case 6:
+        return StepDup(word, n, step);
+    case 7:  // conv
+        if (!VmVer_IsItem(t1) || !VmVer_IsItem(t2)) return true;  // refused when it runs
+        if (!Pop(n, uint8_t(t1))) return false;
+        step.fall = n;
+        if (variant == 0) return Push(step.fall, uint8_t(t2));
+        // Object-model forms: bit 8 asks for a truth value, the others for a number value.
+        return Push(step.fall, (variant & 1) ? 4 : 5);
+    case 8: case 9: case 10: case 11: case 12: case 13: case 14: case 15: case 16: case 19: case 20: {
+        if (!VmVer_IsItem(t1) || !VmVer_IsItem(t2)) return true;  // refused when it runs
+        if (!Pop(n, uint8_t(t1)) || !Pop(n, uint8_t(t2))) return false;
+        int32_t result = variant != 0 ? 5 : VM_BinaryResultType(op, t1, t2);
+        if (result < 0) return true;  // refused when it runs
+        step.fall = n;
+        return Push(step.fall, uint8_t(result));
+    }
+    case 17:
+    case 18:  // neg, not: in place
+        if (!VmVer_IsItem(t1)) return true;
+        if (n == 0 || Top(n) != t1) return false;
+        step.fall = n;
+        return true;
+    case 21:  // set
+        if (!VmVer_IsItem(t1) || !VmVer_IsItem(t2)) return true;
+        if (!Pop(n, uint8_t(t1)) || !Pop(n, uint8_t(t2))) return false;
+        step.fall = n;
+        return Push(step.fall, 4);
+    case 22:  // b
+        step.branch = n;
+        return true;
+    case 23:
+    case 24:  // bt, bf
+        if (n == 0 || (Top(n) != 4 && Top(n) != 2)) return false;
+        n = nodes_[size_t(n)].parent;
+        step.fall = step.branch = n;
+        return true;
+    case 25: {  // call: the arguments (and for callv the function and "this" above them) become the result
+        int32_t argc = int32_t(word & 0xFFFF);
+        if (t1 == 5) {
+            if (!Pop(n, 5) || !Pop(n, 5)) return false;
+        } else if (t1 != 2 || !hasOperand) {
+            return true;  // refused when it runs
+        }
+        for (int32_t i = 0; i < argc; ++i)
+            if (!Pop(n, 5)) return false;
+        step.fall = n;
+        return Push(step.fall, 5);
+    }
+    case 26:  // pushenv: the target becomes the record, for the body and for the skip to the popenv
+        if (!Pop(n, (word & 0x00800000u) ? 5 : 2) || !Push(n, kVmVerWith)) return false;
+        step.fall = step.branch = n;
+        return true;
+    case 27:  // popenv: back to the body with the record, or past the block without it
+        if (n == 0 || Top(n) != kVmVerWith) return false;
+        if (((word >> 16) & 0xFF) != 0xF0) step.branch = n;
+        step.fall = nodes_[size_t(n)].parent;
+        return true;
+    case 28:  // ret
+        if (VM_StackItemSize(t1) > 0 && !Pop(n, uint8_t(t1))) return false;
+        return true;
+    case 29:  // exit
+        return true;
+    default: {  // popz (30) and the break words below 0xFF000000 (31)
+        if (VM_StackItemSize(t1) > 0 && !Pop(n, uint8_t(t1))) return false;
+        step.fall = n;
+        return true;
+    }
+    }
+    // push.e, pushv.e, push.i: an int32
+    step.fall = n;
+    return Push(step.fall, 2);
+}
+
+}  // namespace
+
+bool VM_VerifyStackTypes = true;
+
+int32_t VM_BinaryResultType(int32_t op, int32_t right, int32_t left)
+{
+    if (!VmVer_IsItem(right) || !VmVer_IsItem(left)) return -1;
+    if (right == 5 || left == 5) return 5;  // typed at run time by the values' kinds
+    auto real = [](int32_t t) { return t == 0 || t == 1; };
+    auto number = [&](int32_t t) { return real(t) || t == 2 || t == 3; };
+    if (number(right) && number(left)) {
+        if (real(right) || real(left)) return 0;
+        return right == 3 || left == 3 ? 3 : 2;
+    }
+    const bool bitwise = op == 14 || op == 15 || op == 16;
+    if (right == 4 && left == 4) return bitwise ? 4 : -1;
+    if ((op == 14 || op == 15) && ((right == 4 && real(left)) || (left == 4 && real(right)))) return 0;
+    if (right == 6 && left == 6 && op == 12) return 6;
+    if (right == 6 && op == 8 && (real(left) || left == 2)) return 6;
+    return -1;
+}
+
+bool VM_VerifyEntry(VMBuffer* buffer, int32_t entry, int32_t* badOffset)
+{
+    if (!buffer || !buffer->handlers || entry < 0 || entry > buffer->length || entry % 4 != 0 ||
+        buffer->instructionIndex[entry / 4] < 0) {
+        if (badOffset) *badOffset = entry;
+        return false;
+    }
+    if (!VM_VerifyStackTypes) return true;
+    const int32_t words = buffer->length / 4;
+    int32_t& verdict = buffer->instructionIndex[words + 1 + entry / 4];
+    if (verdict == 0) {
+        VmVerifier verifier(buffer, words);
+        int32_t bad = verifier.Run(entry);
+        verdict = bad < 0 ? 1 : -2 - bad;
+    }
+    if (verdict == 1) return true;
+    if (badOffset) *badOffset = -2 - verdict;
+    return false;
+}
+
+int32_t VM_StackTypesAt(VMBuffer* buffer, int32_t entry, int32_t offset, uint8_t* types, int32_t max)
+{
+    if (!buffer || !buffer->handlers || !types || entry < 0 || entry >= buffer->length || entry % 4 != 0 ||
+        offset < 0 || offset > buffer->length || offset % 4 != 0 || buffer->instructionIndex[entry / 4] < 0 ||
+        (offset < buffer->length && buffer->instructionIndex[offset / 4] < 0))
+        return -1;
+    // Only a whole sound run fixes the stack at each instruction: a failed one may stop before the paths meet.
+    VmVerifier verifier(buffer, buffer->length / 4);
+    if (verifier.Run(entry) >= 0) return -1;
+    return verifier.TypesAt(offset, types, max);
 }

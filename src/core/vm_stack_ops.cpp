@@ -1,6 +1,6 @@
-// Stack item operations of the interpreter: constant pushes, local and built-in variable pushes, discards,
-// duplication and swaps, the break words, and the handler table. Operations that are not built yet raise
-// "<handler> :: Execution Error" so that a program using them stops instead of misbehaving.
+// Stack item operations of the interpreter: constant pushes, local, global and built-in variable pushes,
+// discards, duplication and swaps, the break words, and the handler table. Variable pushes and pops by scope
+// live in vm_vars.cpp.
 #include <cstring>
 
 #include "core/error.h"
@@ -11,22 +11,11 @@
 #include "core/varnames.h"
 #include "core/vm.h"
 #include "net/net.h"
+#include "script/script.h"
 #include "world/loader.h"
 #include "world/object_base.h"
 
 namespace {
-
-#define KV_VM_PENDING_HANDLER(name, text)                                       \
-    uint8_t* name(uint32_t, uint8_t* sp, uint8_t*, VMFrame* frame)              \
-    {                                                                           \
-        VMError(frame, "%s :: Execution Error", text);                          \
-        VM_StopFrame(frame);                                                    \
-        return sp;                                                              \
-    }
-
-KV_VM_PENDING_HANDLER(DoPopPending, "DoPop")
-
-#undef KV_VM_PENDING_HANDLER
 
 void VmStack_Fail(VMFrame* frame, const char* text)
 {
@@ -36,7 +25,7 @@ void VmStack_Fail(VMFrame* frame, const char* text)
 
 bool VmStack_Has(VMFrame* frame, uint8_t* sp, int64_t bytes, const char* handler)
 {
-    if (frame->record - sp >= bytes) return true;
+    if (VM_ItemFloor(frame) - sp >= bytes) return true;
     VMError(frame, "%s :: stack underflow", handler);
     VM_StopFrame(frame);
     return false;
@@ -118,9 +107,11 @@ uint8_t* DoPushBuiltin(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* fr
         VM_StopFrame(frame);
         return sp;
     }
+    RValue out;
+    std::memset(&out, 0, 16);
+    entry->getter(nullptr, ARRAY_INDEX_NONE, &out);
     sp -= 16;
-    std::memset(sp, 0, 16);
-    entry->getter(nullptr, ARRAY_INDEX_NONE, reinterpret_cast<RValue*>(sp));
+    std::memcpy(sp, &out, 16);
     return sp;
 }
 
@@ -130,11 +121,11 @@ uint8_t* DoPush(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame)
 {
     const int32_t type = int32_t(word >> 16) & 15;
     if (type == 15) return DoPushI(word, sp, operand, frame);
-    if (!(word & 0x40000000u) || type == 5) {
-        // Variable pushes come with the variable services.
+    if (!(word & 0x40000000u)) {
         VmStack_Fail(frame, "DoPush :: Execution Error");
         return sp;
     }
+    if (type == 5) return VM_PushVariable(word, sp, operand, frame);
     switch (type) {
     case 0:
     case 3:
@@ -174,13 +165,18 @@ uint8_t* DoPopNull(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame)
 {
     if (word >= 0xFF000000u) return DoBreak(word, sp, operand, frame);
     const int32_t type = int32_t(word >> 16) & 15;
+    if (type == 5 && VM_ItemFloor(frame) - sp >= 16) {
+        // A value: only strings and arrays have anything to release. Items of 4 bytes below or above leave
+        // values only 4-byte aligned, so they are read by copy.
+        RValue v;
+        std::memcpy(&v, sp, 16);
+        if (RValue_NeedsFree(&v)) RValue_Free(&v);
+        else if (RValue_Kind(&v) == VALUE_UNSET) JS_ThrowReferenceError("DoPopNull : Could not find variable");
+        return sp + 16;
+    }
     const int32_t size = VM_StackItemSize(type);
     if (size == 0) return sp;
     if (!VmStack_Has(frame, sp, size, "DoPopNull")) return sp;
-    if (type == 5 && RValue_Kind(reinterpret_cast<RValue*>(sp)) == VALUE_UNSET) {
-        VmStack_Fail(frame, "DoPopNull : Could not find variable");
-        return sp;
-    }
     VM_FreeItem(type, sp);
     return sp + size;
 }
@@ -263,9 +259,10 @@ uint8_t* DoDup(uint32_t word, uint8_t* sp, uint8_t*, VMFrame* frame)
     std::memcpy(sp, from, size_t(bytes));
     for (int64_t at = 0; at < bytes; at += size) {
         if (type == 5) {
-            RValue copy;
+            RValue original, copy;
+            std::memcpy(&original, from + at, 16);
             RValue_SetUndefined(&copy);
-            RValue_Copy(&copy, reinterpret_cast<RValue*>(from + at));
+            RValue_Copy(&copy, &original);
             std::memcpy(sp + at, &copy, 16);
         } else if (type == 6) {
             uint32_t handle;
@@ -277,30 +274,6 @@ uint8_t* DoDup(uint32_t word, uint8_t* sp, uint8_t*, VMFrame* frame)
     return sp;
 }
 
-uint8_t* DoPopLocal(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame)
-{
-    uint32_t reference = uint32_t(VmStack_I32(operand));
-    int32_t index = ARRAY_INDEX_NONE;
-    int64_t need = 16 + ((reference & 0x80000000u) ? 0 : 4) + ((reference & 0x20000000u) ? 0 : 4);
-    if (!VmStack_Has(frame, sp, need, "DoPopLocal")) return sp;
-    if (!(reference & 0x80000000u)) {
-        index = VmStack_I32(sp);
-        sp += 4;
-    }
-    if (!(reference & 0x20000000u)) sp += 4;  // a stacked scope word: the scope is local anyway
-    auto* value = reinterpret_cast<RValue*>(sp);
-    RValue* slot = VmStack_LocalSlot(frame, reference);
-    if (!slot) {
-        VMError(frame, "Pop :: Execution Error - Variable references invalid object (%d).%s", -7, "<local>");
-        VM_StopFrame(frame);
-        return sp;
-    }
-    (void)word;
-    RValue_SetWithIndex(slot, value, index);
-    RValue_Free(value);
-    return sp + 16;
-}
-
 uint8_t* DoConvIntToVar(uint32_t, uint8_t* sp, uint8_t*, VMFrame* frame)
 {
     if (!VmStack_Has(frame, sp, 4, "DoConv")) return sp;
@@ -309,18 +282,6 @@ uint8_t* DoConvIntToVar(uint32_t, uint8_t* sp, uint8_t*, VMFrame* frame)
     RValue_SetReal(&value, double(v));
     return VmStack_PushValue(sp + 4, &value);
 }
-
-namespace {
-
-// The generic handlers run every form, the dedicated ones included (the debugger's loop dispatches by word).
-uint8_t* DoPop(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame)
-{
-    if ((word & 0x40000000u) && ((word >> 16) & 0xFF) == 0x55 && int16_t(word & 0xFFFF) == -7)
-        return DoPopLocal(word, sp, operand, frame);
-    return DoPopPending(word, sp, operand, frame);
-}
-
-}  // namespace
 
 const VMHandler VM_OpHandlers[32] = {
     DoPush, DoPushLocal, DoPushGlobal, DoPushBuiltin, DoPushI, DoPop,  DoDup,     DoConv,

@@ -36,6 +36,11 @@ public:
     void MarkReferences(uint8_t* marks, int32_t capacity);
 };
 
+// Until the containers exist their mark passes do nothing; a stand-in (tests) may answer for every one of
+// them: it gets the container and the collector's marks. Returns the one installed before (null: none).
+using DS_MarkPassStandIn = void (*)(const void* container, uint8_t* marks, int32_t capacity);
+DS_MarkPassStandIn DS_SetMarkPassStandIn(DS_MarkPassStandIn standIn);
+
 // Per-kind container tables, indexed by the script's container index; a destroyed one's slot is null.
 extern int32_t DS_MapsCount;
 extern CDS_Map** DS_Maps;

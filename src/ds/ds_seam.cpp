@@ -9,12 +9,27 @@ CDS_Map** DS_Maps = nullptr;
 int32_t DS_ListsCount = 0;
 CDS_List** DS_Lists = nullptr;
 
-void CDS_Map::MarkReferences(uint8_t*, int32_t) {}
-void CDS_List::MarkReferences(uint8_t*, int32_t) {}
-void CDS_Stack::MarkReferences(uint8_t*, int32_t) {}
-void CDS_Queue::MarkReferences(uint8_t*, int32_t) {}
-void CDS_Grid::MarkReferences(uint8_t*, int32_t) {}
-void CDS_Priority::MarkReferences(uint8_t*, int32_t) {}
+namespace {
+DS_MarkPassStandIn g_dsMarkStandIn = nullptr;
+void DsSeam_Mark(const void* container, uint8_t* marks, int32_t capacity)
+{
+    if (g_dsMarkStandIn) g_dsMarkStandIn(container, marks, capacity);
+}
+}  // namespace
+
+DS_MarkPassStandIn DS_SetMarkPassStandIn(DS_MarkPassStandIn standIn)
+{
+    DS_MarkPassStandIn old = g_dsMarkStandIn;
+    g_dsMarkStandIn = standIn;
+    return old;
+}
+
+void CDS_Map::MarkReferences(uint8_t* marks, int32_t capacity) { DsSeam_Mark(this, marks, capacity); }
+void CDS_List::MarkReferences(uint8_t* marks, int32_t capacity) { DsSeam_Mark(this, marks, capacity); }
+void CDS_Stack::MarkReferences(uint8_t* marks, int32_t capacity) { DsSeam_Mark(this, marks, capacity); }
+void CDS_Queue::MarkReferences(uint8_t* marks, int32_t capacity) { DsSeam_Mark(this, marks, capacity); }
+void CDS_Grid::MarkReferences(uint8_t* marks, int32_t capacity) { DsSeam_Mark(this, marks, capacity); }
+void CDS_Priority::MarkReferences(uint8_t* marks, int32_t capacity) { DsSeam_Mark(this, marks, capacity); }
 
 namespace {
 template <class T>

@@ -1,8 +1,8 @@
 // What variable access by target (and, later, with-blocks) reads of the running game world: the room's
 // instance lists, instances by id, objects and their parents, and a few fields of an instance.
 //
-// Everything goes through one table of functions. The default table is an empty world: no running room,
-// no instances, no objects. The instance and room code install the real world; tests install a fake.
+// Everything goes through one table of functions. By default the game's own world answers; tests may
+// install a fake or the empty world.
 #pragma once
 #include <cstdint>
 
@@ -15,6 +15,7 @@ enum WorldList : int32_t {
     WORLD_LIST_OBJECT = 1,              // an object's instances: those of the object and of its descendants
     WORLD_LIST_PENDING_CHANGE = 2,      // instances waiting for a deferred object change
     WORLD_LIST_PENDING_ACTIVATION = 3,  // instances waiting for a deferred activation
+    WORLD_LIST_DEACTIVATED = 4,         // the running room's deactivated instances
 };
 
 // Position in a list walk; start from a zeroed cursor. What the two words mean is up to the world (an
@@ -38,10 +39,12 @@ struct WorldAccess {
     QZObjectBase* (*instanceScriptObject)(CInstance* instance);  // where its variables live
 };
 
-// Installs a world (null restores the empty one); returns the table installed before (never null).
+// Installs a world (null restores the game's own: the running room, the id map and the object table);
+// returns the table installed before (never null).
 // The table must outlive its installation.
 const WorldAccess* World_SetAccess(const WorldAccess* access);
 const WorldAccess* World_Access();
+const WorldAccess* World_EmptyAccess();  // no room, no instances, no objects
 
 CInstance* World_NextInstance(WorldList list, int32_t objectIndex, WorldCursor* cursor);
 CInstance* Hash_FindInstance(int32_t id);

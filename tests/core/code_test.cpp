@@ -168,9 +168,11 @@ protected:
         Script_Free();
         Code_Main_Free();
         UnloadGameData();
+        Function_Free();  // the built-ins that loading the header registered
         if (g_GlobalObject) ObjectBase_Free(g_GlobalObject);
         g_GlobalObject = nullptr;
         ObjectBasePool_Clear();
+        RValuePool_Release();  // globals written by the programs took sparse cells
         Code_Variable_Free();
         MemFree(g_WorkingDirectory);
         g_WorkingDirectory = nullptr;

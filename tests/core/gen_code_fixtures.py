@@ -38,7 +38,7 @@ SOURCES = {0: "var a = hp;\nscr_b();\nhp = a;\n", 1: "#line scr_b 7\nreturn glob
 def code_entries(version):
     a = [fk.push_var("hp"), fk.call("scr_b", 0), fk.pop_var("hp"), fk.ret()]
     b = [fk.push_var("g_total", fk.SCOPE_GLOBAL), fk.ret()]
-    init = [fk.push_int32(5), fk.pop_var("g_total", fk.SCOPE_GLOBAL), fk.exit_()]
+    init = [fk.push_int32(5), fk.pop_var("g_total", fk.SCOPE_GLOBAL, t2=fk.TYPE_I), fk.exit_()]
     if version < 15:
         return [fk.CodeEntry("gml_Script_scr_a", fk.old(a)), fk.CodeEntry("gml_Script_scr_b", fk.old(b)),
                 fk.CodeEntry("gml_Script_empty", []), fk.CodeEntry("gml_Script_scr_a2", fk.old(b)),

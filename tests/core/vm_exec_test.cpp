@@ -6,8 +6,11 @@
 #include "core/memory_manager.h"
 #include "core/value.h"
 #include "net/net.h"
+#include "platform/messages.h"
 #include "services/services.h"
 #include "world/object_base.h"
+#include "world/run_state.h"
+#include "fake_world.h"
 
 #include <cinttypes>
 
@@ -442,6 +445,7 @@ TEST_F(VmExecTest, DeepScriptChainsGrowTheStackAndKeepTheArguments)
 
 TEST_F(VmExecTest, GuardsStopCodeThatUsesMoreThanItsStack)
 {
+    vmtest::ScopedUnverified unverified;
     struct Row {
         const char* body;
         const char* message;
@@ -585,6 +589,7 @@ TEST_F(VmExecTest, EveryBranchInstructionIsCounted)
 // renames the code and gives the action number.
 TEST_F(VmExecTest, ErrorsNameTheScriptLineAndSource)
 {
+    vmtest::ScopedUnverified unverified;  // the error comes from a guard
     ASSERT_TRUE(BuildProgram(".code gml_Script_fails\n.script fails\n"
                              ".src var a = 1;\n push.e 1\n popz.i\n"
                              ".src #line ksl_Object7 20\n"
@@ -741,6 +746,329 @@ TEST_F(VmExecTest, ArgumentsAreCopiedSoTheCallersValuesSurvive)
     EXPECT_EQ(args[0].str->refCount, 1);
     RValue_Free(&args[0]);
     ExpectBaseline("arguments");
+}
+
+// A built-in that reports an interpreter error from inside the code that called it.
+void VmExecTest_Fail(RValue*, CInstance*, CInstance*, int32_t, RValue*)
+{
+    VMError(VM_CurrentFrame, "t_fail :: %s", "went wrong");
+}
+
+// The whole framed text of a report made two script calls deep: the "#line" name, its line and source
+// text, the action number the name gives, then the call stack of compiled-code frames and built-ins.
+TEST_F(VmExecTest, ReportFramesTheLineTheActionAndTheCallStack)
+{
+    Fix(".function", "t_fail", vmtest::Builtin("t_fail", VmExecTest_Fail));
+    ASSERT_TRUE(BuildProgram(".code ksl_Script_inner\n.script inner\n"
+                             ".src // the inner script\n"
+                             ".src #line ksl_Object7 30\n"
+                             ".src var a = 1;\n push.e 1\n popz.i\n"
+                             ".src t_fail();\n call.i t_fail 0\n popz.v\n"
+                             ".code ksl_Script_outer\n.script outer\n"
+                             ".src inner();\n call.i inner 0\n popz.v\n"
+                             ".code ksl_top\n.src outer();\n call.i outer 0\n popz.v\n"));
+    kvtest::FakeWorld world;
+    world.AddObject(3, "obj_player");
+    event_type = 3;
+    event_number = 0;
+    event_object = 3;
+    event_action = 1;
+    StackTraceFrame compiled;
+    StackTrace_Push(&compiled, "ksl_Script_compiled", 12);
+    Run("ksl_top");
+    StackTraceFrame::Pop(&compiled);
+
+    const std::string hashes(92, '#'), dashes(92, '-');
+    const std::string expected = hashes + R"(
+FATAL ERROR in
+action number 7
+of  Step Event0
+for object obj_player:
+
+
+t_fail :: went wrong
+ at ksl_Object7 (line 31) - t_fail();
+)" + hashes + "\n" + dashes + R"(
+called from - t_fail
+called from - ksl_Script_compiled (line 12)
+)";
+    EXPECT_EQ(release_.text, "ERROR!!! :: " + expected + "\n");
+    EXPECT_EQ(Error_LastText(), expected);
+    EXPECT_EQ(wadtest::g_exitCalls, 1);
+    EXPECT_EQ(wadtest::g_exitStatus, -1);
+}
+
+// "#line" names give the action number only when they start with ksl_Object; otherwise the event's. The
+// line after a directive has the directive's number.
+TEST_F(VmExecTest, LineNamesGiveTheActionNumber)
+{
+    struct Row {
+        const char* directive;
+        const char* action;
+        const char* at;
+    };
+    const Row rows[] = {
+        {"#line ksl_Object7 5", "action number 7\n", " at ksl_Object7 (line 5) - t_fail();"},
+        {"#line ksl_Object_player_12 1", "action number 12\n", " at ksl_Object_player_12 (line 1) - t_fail();"},
+        {"#line ksl_Object 9", "action number 0\n", " at ksl_Object (line 9) - t_fail();"},
+        {"#line ksl_Script7 2", "action number 4\n", " at ksl_Script7 (line 2) - t_fail();"},
+        {"// no directive", "action number 4\n", " at ksl_line4 (line 3) - t_fail();"},
+    };
+    Fix(".function", "t_fail", vmtest::Builtin("t_fail", VmExecTest_Fail));
+    std::string source;
+    for (size_t i = 0; i < std::size(rows); ++i)
+        source += ".code ksl_line" + std::to_string(i) + "\n.src // an action\n.src " + rows[i].directive +
+                  "\n.src t_fail();\n call.i t_fail 0\n popz.v\n";
+    ASSERT_TRUE(BuildProgram(source));
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        SCOPED_TRACE(rows[i].directive);
+        Error_ResetState();
+        event_action = 3;
+        release_.text.clear();
+        Run("ksl_line" + std::to_string(i));
+        EXPECT_NE(release_.text.find(rows[i].action), std::string::npos) << release_.text;
+        EXPECT_NE(release_.text.find(std::string("t_fail :: went wrong\n") + rows[i].at + "\n"),
+                  std::string::npos)
+            << release_.text;
+    }
+}
+
+// While errors are caught (the debugger evaluates code) a report stops the frame it happened in: nothing
+// after it runs, in the failing script or in its callers; nothing is printed and the process goes on.
+TEST_F(VmExecTest, CaughtErrorsStopTheFrameAndNothingAfterThemRuns)
+{
+    Fix(".function", "t_fail", vmtest::Builtin("t_fail", VmExecTest_Fail));
+    struct Row {
+        const char* what;
+        const char* body;
+    };
+    const Row rows[] = {
+        {"a built-in's report", "call.i t_fail 0\n popz.v\n"},
+        {"a missing script", "call.i 100040 0\n popz.v\n"},
+        {"script_execute of a missing script", "push.e 99\n conv.i.v\n call.i 499999 1\n popz.v\n"},
+        {"a report inside a called script", "call.i bad 0\n popz.v\n"},
+        {"a report two calls deep", "call.i t_text 0\n call.i outer 1\n popz.v\n"},
+    };
+    std::string source = ".code ksl_Script_bad\n.script bad\n call.i t_fail 0\n popz.v\n call.i t_out 0\n popz.v\n"
+                         ".code ksl_Script_outer\n.script outer\n call.i bad 0\n popz.v\n call.i t_out 0\n popz.v\n";
+    for (size_t i = 0; i < std::size(rows); ++i)
+        source += ".code ksl_caught" + std::to_string(i) + "\n " + rows[i].body + " call.i t_out 0\n popz.v\n"
+                  " call.i t_text 0\n ret.v\n";
+    ASSERT_TRUE(BuildProgram(source));
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        SCOPED_TRACE(rows[i].what);
+        wadtest::g_exitCalls = 0;
+        release_.text.clear();
+        g_vmOut.clear();
+        g_ErrorCatch = true;
+        EXPECT_EQ(Run("ksl_caught" + std::to_string(i)), "untouched");
+        EXPECT_TRUE(g_ErrorCaught);
+        EXPECT_EQ(g_vmOut, "");
+        EXPECT_EQ(release_.text, "");
+        EXPECT_EQ(wadtest::g_exitCalls, 0);
+        EXPECT_EQ(Error_LastText(), std::string());
+        ExpectBaseline(rows[i].what);  // every stopped call's record, locals and arguments were unwound
+    }
+}
+
+// The message pump, seen through the quit request it consumes: t_pumped, called after every branch, finds
+// the running flag cleared once per pump, notes the branch count and posts the request again.
+std::vector<uint32_t> g_vmPumpsAt;
+
+void VmExecTest_Pumped(RValue*, CInstance*, CInstance*, int32_t, RValue*)
+{
+    if (g_Running) return;
+    g_vmPumpsAt.push_back(VM_BranchCount);
+    g_Running = true;
+    Window_PostQuit();
+}
+
+// Messages are pumped at every 4,096th branch instruction of the process, taken or not, in top-level code
+// and in called scripts alike, and the count wraps without missing one.
+TEST_F(VmExecTest, MessagesArePumpedAtEvery4096thBranch)
+{
+    Fix(".function", "t_pumped", vmtest::Builtin("t_pumped", VmExecTest_Pumped));
+    constexpr int kUnits = 3600;  // three branches each
+    std::string plain = ".code ksl_plain\n", conditional = ".code ksl_conditional\n";
+    std::string calls = ".code ksl_Script_hop\n.script hop\n";
+    for (int i = 0; i < kUnits; ++i) {
+        const std::string n = std::to_string(i), after = " call.i t_pumped 0\n popz.v\n";
+        plain += " b a" + n + "\na" + n + ":\n" + after + " b b" + n + "\nb" + n + ":\n" + after + " b c" + n +
+                 "\nc" + n + ":\n" + after;
+        // taken and not taken, both ways
+        conditional += " push.e 1\n bt a" + n + "\na" + n + ":\n" + after + " push.e 1\n bf b" + n + "\nb" + n +
+                       ":\n" + after + " push.e 0\n bt c" + n + "\nc" + n + ":\n" + after;
+    }
+    for (int i = 0; i < 3; ++i) {
+        const std::string n = std::to_string(i);
+        calls += " push.e 0\n bf h" + n + "\nh" + n + ":\n call.i t_pumped 0\n popz.v\n";
+    }
+    calls += ".code ksl_calls\n";
+    for (int i = 0; i < kUnits; ++i) calls += " call.i hop 0\n popz.v\n";
+    ASSERT_TRUE(BuildProgram(plain + conditional + calls));
+
+    struct Row {
+        const char* entry;
+        uint32_t start;  // the process's branch count before the run
+    };
+    const Row rows[] = {
+        {"ksl_plain", 0},           {"ksl_conditional", 0},         {"ksl_calls", 0},
+        {"ksl_plain", 4095 - 2},    {"ksl_conditional", 100000},    {"ksl_calls", 3 * 4096 - 1},
+        {"ksl_plain", 0xFFFFFFF0u}, {"ksl_conditional", 0xFFFFF000u},
+    };
+    const uint32_t saved = VM_BranchCount;
+    const bool savedRunning = g_Running;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.entry) + " from " + std::to_string(row.start));
+        VM_BranchCount = row.start;
+        g_vmPumpsAt.clear();
+        g_Running = true;
+        Window_PostQuit();
+        Run(row.entry);
+        EXPECT_EQ(VM_BranchCount - row.start, uint32_t(3 * kUnits));
+        std::vector<uint32_t> expected;
+        for (uint32_t i = 1; i <= uint32_t(3 * kUnits); ++i)
+            if (((row.start + i) & 0xFFFu) == 0) expected.push_back(row.start + i);
+        EXPECT_EQ(g_vmPumpsAt, expected);
+        ProcessMessages();  // takes the request still posted
+    }
+    VM_BranchCount = saved;
+    g_Running = savedRunning;
+}
+
+// Scripts that end with items still on their stack: below a returned value, below exit, inside a switch,
+// inside with-blocks and at the end of the code. global.score holds the one string whose count shows a leaked reference.
+const char kVmLeftoverScripts[] = R"(
+.code gml_Script_retbelow
+.script retbelow
+    call.i t_array 0
+    push.s "below"
+    pushg.v global.score
+    push.d 4.5
+    ret.d
+.code gml_Script_retvalue
+.script retvalue
+    call.i t_array 0
+    push.s "below"
+    pushg.v global.score
+    ret.v
+.code gml_Script_retnothing
+.script retnothing
+    pushg.v global.score
+    push.s "below"
+    ret.e
+.code gml_Script_exitbelow
+.script exitbelow
+    pushg.v global.score
+    push.s "below"
+    call.i t_array 0
+    exit.i
+    call.i t_out 0
+.code gml_Script_exitswitch
+.script exitswitch
+    pushg.v global.score
+    dup.v 0
+    push.s "kept"
+    set.s.v eq
+    bt hit
+    popz.v
+    push.d 9
+    ret.d
+hit:
+    call.i t_array 0
+    exit.i
+.code gml_Script_withret
+.script withret
+    pushg.v global.score
+    push.e -1
+    pushenv pop1
+body1:
+    push.s "between"
+    push.e -1
+    pushenv pop2
+body2:
+    call.i t_array 0
+    call.i t_text 0
+    ret.v
+pop2:
+    popenv body2
+    popz.s
+pop1:
+    popenv body1
+    popz.v
+.code gml_Script_falloff
+.script falloff
+    pushg.v global.score
+    push.s "below"
+    call.i t_array 0
+.code gml_Script_tailcall
+.script tailcall
+    pushg.v global.score
+    call.i retbelow 0
+)";
+
+TEST_F(VmExecTest, ItemsLeftOnTheStackWhenCodeEndsAreReleased)
+{
+    struct Row {
+        const char* what;
+        const char* body;  // the top-level entry's instructions
+        const char* out;   // what t_out printed
+        const char* result;
+    };
+    const Row rows[] = {
+        {"exit at the top level below a string, an array and a global's string",
+         "call.i t_text 0\n push.s \"lit\"\n call.i t_array 0\n pushg.v global.score\n exit.i\n call.i t_out 0\n"
+         " popz.v\n",
+         "", "untouched"},
+        {"exit inside a switch at the top level",
+         "pushg.v global.score\n dup.v 0\n push.s \"kept\"\n set.s.v eq\n bt hit\n popz.v\n b end\nhit:\n"
+         " call.i t_array 0\n exit.i\nend:\n",
+         "", "untouched"},
+        {"a top-level ret of a value above other items",
+         "call.i t_array 0\n push.s \"lit\"\n pushg.v global.score\n ret.v\n", "", "kept"},
+        {"a top-level ret of a .s item above other items",
+         "call.i t_array 0\n pushg.v global.score\n push.s \"lit\"\n ret.s\n", "", "lit"},
+        {"ret of a .d item in a called script above a string, an array and a global's string",
+         "call.i retbelow 0\n call.i t_out 1\n popz.v\n", "4.5\n", "untouched"},
+        {"ret of the global's own value in a called script", "call.i retvalue 0\n call.i t_out 1\n popz.v\n",
+         "kept\n", "untouched"},
+        {"ret.e in a called script above items", "call.i retnothing 0\n call.i t_out 1\n popz.v\n",
+         "undefined\n", "untouched"},
+        {"exit in a called script below items", "call.i exitbelow 0\n call.i t_out 1\n popz.v\n", "0\n",
+         "untouched"},
+        {"exit inside a switch in a called script, the caller's items kept",
+         "call.i t_text 0\n call.i exitswitch 0\n call.i t_out 2\n popz.v\n", "0 txt\n", "untouched"},
+        {"exit inside a with-block, items above and below its record",
+         "call.i t_text 0\n push.e -1\n pushenv pop\nbody:\n call.i t_array 0\n pushg.v global.score\n exit.i\n"
+         "pop:\n popenv body\n popz.v\n",
+         "", "untouched"},
+        {"ret inside two with-blocks in a called script, an item between the records",
+         "call.i withret 0\n call.i t_out 1\n popz.v\n", "txt\n", "untouched"},
+        {"a called script that runs off its end with items left", "call.i falloff 0\n call.i t_out 1\n popz.v\n",
+         "0\n", "untouched"},
+        {"a called script whose last instruction is a call runs off its end after the callee's ret",
+         "call.i tailcall 0\n call.i t_out 1\n popz.v\n", "0\n", "untouched"},
+    };
+    std::string source = kVmLeftoverScripts;
+    for (size_t i = 0; i < std::size(rows); ++i)
+        source += ".code gml_left" + std::to_string(i) + "\n " + rows[i].body;
+    ASSERT_TRUE(BuildProgram(source));
+    ASSERT_NE(g_GlobalObject, nullptr);
+    RValue* score = ObjectBase_GetSlotDirect(g_GlobalObject, 0);
+    ASSERT_NE(score, nullptr);
+    RValue_SetString(score, "kept");
+    baseline_ = MemoryManager_Probe();
+
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        SCOPED_TRACE(rows[i].what);
+        g_vmOut.clear();
+        EXPECT_EQ(Run("gml_left" + std::to_string(i)), rows[i].result);
+        EXPECT_EQ(g_vmOut, rows[i].out);
+        EXPECT_EQ(wadtest::g_exitCalls, 0) << release_.text;
+        ASSERT_EQ(RValue_Kind(score), uint32_t(VALUE_STRING));
+        EXPECT_EQ(score->str->refCount, 1);
+        ExpectBaseline(rows[i].what);
+    }
 }
 
 }  // namespace

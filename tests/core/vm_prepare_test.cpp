@@ -1,6 +1,7 @@
 // Preparation of code buffers: the handler table and instruction index, the dedicated handlers, and the
 // refusal of code that is not sound (it comes from a user-replaceable file).
 #include "../world/wad_test_util.h"
+#include "vm_test_util.h"
 
 #include "core/code.h"
 #include "core/error.h"
@@ -8,6 +9,8 @@
 #include "core/memory_manager.h"
 #include "core/vm.h"
 
+#include <cstdint>
+#include <string>
 #include <vector>
 
 namespace {
@@ -219,4 +222,259 @@ TEST_F(VmPrepareTest, AnEntryInsideAnInstructionIsRefused)
     delete code;
 }
 
+
+// ---- stack types: every path from an entry must use the stack as its operations' types say ----
+
+// Words of the checks below; branch words take a word offset from the branch itself.
+constexpr uint32_t kVmTyPushI = 0xC0020000u;   // + 4-byte operand
+constexpr uint32_t kVmTyPushD = 0xC0000000u;   // + 8-byte operand
+constexpr uint32_t kVmTyPushS = 0xC0060000u;   // + string index
+constexpr uint32_t kVmTyPushV = 0xC0050000u;   // | scope, + variable reference
+uint32_t VmTyPushE(int16_t v) { return 0xC00F0000u | uint16_t(v); }
+uint32_t VmTyPopz(int32_t t) { return 0x9E000000u | uint32_t(t) << 16; }
+uint32_t VmTyRet(int32_t t) { return 0x9C000000u | uint32_t(t) << 16; }
+uint32_t VmTyDup(int32_t t, uint32_t n) { return 0x86000000u | uint32_t(t) << 16 | n; }
+uint32_t VmTyTwo(uint32_t op, int32_t t1, int32_t t2) { return op << 24 | uint32_t(t2) << 20 | uint32_t(t1) << 16; }
+uint32_t VmTyBranch(uint32_t top, int32_t words) { return top << 24 | (uint32_t(words) & 0x7FFFFFu); }
+constexpr uint32_t kVmTyExit = 0x9D020000u;
+constexpr uint32_t kVmTyB = 0xB6, kVmTyBt = 0xB7, kVmTyBf = 0xB8, kVmTyPushEnv = 0xBA, kVmTyPopEnv = 0xBB;
+
+// Lets push.s index 0 pass preparation (no text is read: nothing here pushes a string).
+struct VmTyStrings {
+    uint32_t saved = g_GameData.stringCount;
+    VmTyStrings() { g_GameData.stringCount = 1; }
+    ~VmTyStrings() { g_GameData.stringCount = saved; }
+};
+
+class VmStackTypeTest : public VmPrepareTest {
+protected:
+    // A program that first calls the counting built-in and drops its value, then runs body: a refused
+    // entry must not even make that call.
+    VmPrepCode Counted(const VmPrepCode& body)
+    {
+        VmPrepCode c;
+        c.W(0xD9020000u).W(uint32_t(countId_)).W(VmTyPopz(5));
+        c.bytes.insert(c.bytes.end(), body.bytes.begin(), body.bytes.end());
+        return c;
+    }
+};
+
+TEST_F(VmStackTypeTest, IllTypedEntriesAreRefusedAtTheFirstOffendingInstruction)
+{
+    // Offsets count the 12 bytes of the counted call in front of each body.
+    struct Row {
+        const char* what;
+        VmPrepCode body;
+        int32_t bad;
+    };
+    const Row rows[] = {
+        {"four int32 items taken as one value",
+         VmPrepCode{}.W(kVmTyPushI).W(0).W(kVmTyPushI).W(0x10).W(kVmTyPushI).W(0x41414141).W(kVmTyPushI).W(0)
+             .W(VmTyRet(5)),
+         12 + 32},
+        {"an int32 taken as a string handle", VmPrepCode{}.W(VmTyPushE(1)).W(VmTyPopz(6)), 16},
+        {"a real popped as an int32", VmPrepCode{}.W(kVmTyPushD).D(1.5).W(VmTyPopz(2)), 24},
+        {"a pop below the entry's empty stack", VmPrepCode{}.W(VmTyPopz(2)), 12},
+        {"a real and an int32 meet at a join",
+         // push.e 1; bt +5 (to push.i); push.d 2; b +3 (to the join); push.i 5; join: popz.d
+         VmPrepCode{}.W(VmTyPushE(1)).W(VmTyBranch(kVmTyBt, 5)).W(kVmTyPushD).D(2).W(VmTyBranch(kVmTyB, 3))
+             .W(kVmTyPushI).W(5).W(VmTyPopz(0)),
+         12 + 32},
+        {"a loop head reached with one more item each time round",
+         // head: push.e 7; push.e 1; bt head
+         VmPrepCode{}.W(VmTyPushE(7)).W(VmTyPushE(1)).W(VmTyBranch(kVmTyBt, -2)), 12},
+        {"a with record popped as a value",
+         // push.e -1; pushenv +2 (to popenv); body: popz.v; popenv -1 (to the body)
+         VmPrepCode{}.W(VmTyPushE(-1)).W(VmTyBranch(kVmTyPushEnv, 2)).W(VmTyPopz(5)).W(VmTyBranch(kVmTyPopEnv, -1)),
+         12 + 8},
+        {"a with record copied as bytes",
+         VmPrepCode{}.W(VmTyPushE(-1)).W(VmTyBranch(kVmTyPushEnv, 2)).W(VmTyDup(2, 1)).W(VmTyBranch(kVmTyPopEnv, -1)),
+         12 + 8},
+        {"a with block that leaves an item behind for its next round",
+         VmPrepCode{}.W(VmTyPushE(-1)).W(VmTyBranch(kVmTyPushEnv, 2)).W(VmTyPushE(3)).W(VmTyBranch(kVmTyPopEnv, -1)),
+         12 + 12},
+        {"popenv without a with record", VmPrepCode{}.W(VmTyPushE(-1)).W(0xBBF00000u), 16},
+        {"a call with more arguments than values", VmPrepCode{}.W(VmTyPushE(1)).W(0xD9020001u).W(uint32_t(countId_)), 16},
+        {"bt on a real", VmPrepCode{}.W(kVmTyPushD).D(0).W(VmTyBranch(kVmTyBt, 1)), 24},
+        {"a stacked scope that is a string",
+         VmPrepCode{}.W(kVmTyPushS).W(0).W(kVmTyPushV | 0xFFFF).W(0x80000000u | 100000), 20},
+        {"two reals copied as one value", VmPrepCode{}.W(kVmTyPushD).D(1).W(kVmTyPushD).D(2).W(VmTyDup(5, 0)), 12 + 24},
+        {"a copy that splits a real", VmPrepCode{}.W(kVmTyPushD).D(1).W(VmTyDup(2, 0)), 24},
+        {"an add of a real named as int32 items",
+         VmPrepCode{}.W(kVmTyPushD).D(1).W(kVmTyPushI).W(2).W(VmTyTwo(12, 2, 2)), 12 + 20},
+        {"a value stored from an int32 named as a value",
+         VmPrepCode{}.W(VmTyPushE(3)).W(0x4555FFF9u).W(0xA0000000u | 100000), 16},
+        {"a swap of values that splits a real",
+         VmPrepCode{}.W(kVmTyPushD).D(1).W(0xD9020000u).W(uint32_t(countId_)).W(0x86050000u | 0x0111u), 12 + 20},
+        {"a pop swap that gives up a value",
+         // a value, an int32 moved under it, then the value dropped unreleased
+         VmPrepCode{}.W(0xD9020000u).W(uint32_t(countId_)).W(VmTyPushE(1)).W(0x052F0000u | 0x0404u), 12 + 12},
+        {"a push with no operand to push", VmPrepCode{}.W(0x80020000u), 12},
+        {"an object-model scope with an int32 where its object goes",
+         VmPrepCode{}.W(VmTyPushE(1)).W(kVmTyPushV | 0xFFF7).W(0xA0000000u | 100000), 16},
+        {"an array-index check of a real", VmPrepCode{}.W(kVmTyPushD).D(1).W(0xFFFFFFFFu), 24},
+    };
+    VmTyStrings strings;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        CCode* code = Make(Counted(row.body), "gml_bad");
+        ASSERT_TRUE(code->code->Prepare()) << "every word alone is sound";
+        std::vector<uint8_t> before(code->code->bytes, code->code->bytes + code->code->length);
+        int32_t bad = -1;
+        EXPECT_FALSE(VM_VerifyEntry(code->code, 0, &bad));
+        EXPECT_EQ(bad, row.bad);
+
+        wadtest::g_exitCalls = 0;
+        release_.text.clear();
+        Error_ResetState();
+        g_vmPrepCalls = 0;
+        RValue result;
+        RValue_SetReal(&result, 7);
+        VM_Exec(code, nullptr, nullptr, &result, nullptr, 0, nullptr, nullptr);
+        EXPECT_EQ(g_vmPrepCalls, 0);
+        EXPECT_EQ(wadtest::g_exitCalls, 1);
+        EXPECT_EQ(result.real, 7);
+        char expected[64];
+        std::snprintf(expected, sizeof expected, "ERROR!!! :: Malformed bytecode in gml_bad at 0x%08x\n",
+                      uint32_t(row.bad));
+        const std::string reported = kvtest::ReportedMessages(release_.text);
+        EXPECT_EQ(reported.rfind(expected, 0), 0u) << reported;
+        EXPECT_EQ(std::vector<uint8_t>(code->code->bytes, code->code->bytes + code->code->length), before);
+        delete code;
+    }
+}
+
+TEST_F(VmStackTypeTest, SoundEntriesWithBranchesLoopsAndWithBlocksAreAccepted)
+{
+    struct Row {
+        const char* what;
+        VmPrepCode body;
+    };
+    const Row rows[] = {
+        {"both arms of an if leave a real",
+         // push.e 1; bf +4; push.d 1; b +4; push.d 2; join: ret.d
+         VmPrepCode{}.W(VmTyPushE(1)).W(VmTyBranch(kVmTyBf, 5)).W(kVmTyPushD).D(1).W(VmTyBranch(kVmTyB, 4))
+             .W(kVmTyPushD).D(2).W(VmTyRet(0))},
+        {"a loop whose body leaves the stack as it found it",
+         // head: call; popz.v; push.e 0; bt head
+         VmPrepCode{}.W(0xD9020000u).W(uint32_t(countId_)).W(VmTyPopz(5)).W(VmTyPushE(0)).W(VmTyBranch(kVmTyBt, -4))},
+        {"items kept below a loop",
+         VmPrepCode{}.W(kVmTyPushD).D(4).W(VmTyPushE(0)).W(VmTyBranch(kVmTyBt, -1)).W(VmTyPopz(0))},
+        {"a with block, its skip and its early exit",
+         // push.e -1; pushenv +8; body: push.e 0; bf +3; popenv exit; b +5; call; popz.v; popenv -7; exit
+         VmPrepCode{}.W(VmTyPushE(-1)).W(VmTyBranch(kVmTyPushEnv, 8)).W(VmTyPushE(0)).W(VmTyBranch(kVmTyBf, 3))
+             .W(0xBBF00000u).W(VmTyBranch(kVmTyB, 5)).W(0xD9020000u).W(uint32_t(countId_)).W(VmTyPopz(5))
+             .W(VmTyBranch(kVmTyPopEnv, -7)).W(kVmTyExit)},
+        {"nested with blocks",
+         VmPrepCode{}.W(VmTyPushE(-1)).W(VmTyBranch(kVmTyPushEnv, 4)).W(VmTyPushE(-2))
+             .W(VmTyBranch(kVmTyPushEnv, 1)).W(VmTyBranch(kVmTyPopEnv, 0)).W(VmTyBranch(kVmTyPopEnv, -3))},
+        {"copies over mixed sizes: an int32 and a real as three int32 words",
+         VmPrepCode{}.W(kVmTyPushD).D(1).W(VmTyPushE(2)).W(VmTyDup(2, 2)).W(VmTyPopz(2)).W(VmTyPopz(0))
+             .W(VmTyPopz(2)).W(VmTyPopz(0))},
+        {"a value swap and a pop swap",
+         // two values swapped; push.e 1 moved under one value (16 bytes), nothing dropped
+         VmPrepCode{}.W(0xD9020000u).W(uint32_t(countId_)).W(0xD9020000u).W(uint32_t(countId_))
+             .W(0x86050000u | 0x0111u).W(VmTyPushE(1)).W(0x052F0000u | 0x0004u).W(VmTyPopz(5)).W(VmTyPopz(2))
+             .W(VmTyPopz(5))},
+        {"a string added to a string, compared, then the answer tested",
+         VmPrepCode{}.W(kVmTyPushS).W(0).W(kVmTyPushS).W(0).W(VmTyTwo(12, 6, 6)).W(kVmTyPushS).W(0)
+             .W(VmTyTwo(21, 6, 6) | 0x0300u).W(VmTyBranch(kVmTyBf, 1))},
+        {"an instance id in the word that reads as an object-model scope takes no object",
+         VmPrepCode{}.W(kVmTyPushV | 0xFFF7).W(0xE0000000u | 100000).W(VmTyPopz(5))},
+        {"the object model's delete form leaves its outcome, the declaration form nothing",
+         VmPrepCode{}.W(0x4585FFFFu).W(0xA0000000u | 100000).W(VmTyPopz(4)).W(0x4595FFFFu).W(0xA0000000u | 100000)},
+        {"an array-index check and an indexed store into a local",
+         VmPrepCode{}.W(0xD9020000u).W(uint32_t(countId_)).W(VmTyPushE(3)).W(0xFFFFFFFFu).W(0x4555FFF9u)
+             .W(0x20000000u | 100000)},
+    };
+    VmTyStrings strings;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        CCode* code = Make(Counted(row.body));
+        ASSERT_TRUE(code->code->Prepare());
+        int32_t bad = -1;
+        EXPECT_TRUE(VM_VerifyEntry(code->code, 0, &bad)) << "refused at " << bad;
+        delete code;
+    }
+}
+
+TEST_F(VmStackTypeTest, EachEntryOfASharedBlockStartsEmptyAndKeepsItsVerdict)
+{
+    // push.e 1 | popz.i | exit: from 0 the int32 is there to drop; from 4 the stack is empty.
+    CCode* code = Make(VmPrepCode{}.W(VmTyPushE(1)).W(VmTyPopz(2)).W(kVmTyExit));
+    ASSERT_TRUE(code->code->Prepare());
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        int32_t bad = -1;
+        EXPECT_TRUE(VM_VerifyEntry(code->code, 0, &bad));
+        EXPECT_FALSE(VM_VerifyEntry(code->code, 4, &bad));
+        EXPECT_EQ(bad, 4);
+        EXPECT_TRUE(VM_VerifyEntry(code->code, 8, &bad));
+        EXPECT_TRUE(VM_VerifyEntry(code->code, 12, &bad)) << "the end: nothing runs";
+    }
+    code->blockOffset = 4;
+    wadtest::g_exitCalls = 0;
+    release_.text.clear();
+    VM_Exec(code, nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr);
+    EXPECT_EQ(wadtest::g_exitCalls, 1);
+    EXPECT_NE(release_.text.find("Malformed bytecode in gml_raw at 0x00000004"), std::string::npos);
+    delete code;
+}
+
+// Values sit wherever the items below them leave them, 4-byte boundaries included; what takes them as records
+// (a built-in's arguments, the argument variables, call records) gets them 8-aligned. Found by fuzzing.
+std::string g_vmAlignSeen;
+
+void VmAlignTest_Note(const RValue* values, int32_t count)
+{
+    g_vmAlignSeen += reinterpret_cast<uintptr_t>(values) % 8 == 0 ? "A" : "U";
+    for (int32_t i = 0; i < count; ++i)
+        g_vmAlignSeen += RValue_Kind(&values[i]) == VALUE_REAL ? std::to_string(int(values[i].real * 10)) : "?";
+    g_vmAlignSeen += " ";
+}
+void VmAlignTest_Check(RValue*, CInstance*, CInstance*, int32_t argc, RValue* args) { VmAlignTest_Note(args, argc); }
+bool VmAlignTest_Args(CInstance*, int32_t, RValue* out)
+{
+    VmAlignTest_Note(VM_Args, VM_ArgCount);
+    RValue_SetReal(out, VM_ArgCount);
+    return true;
+}
+
+class VmAlignTest : public vmtest::VmProgramTest {};
+
+TEST_F(VmAlignTest, ValuesAboveAFourByteItemReachCallsAligned)
+{
+    const int32_t check = vmtest::Builtin("t_check", VmAlignTest_Check);
+    const int32_t args = vmtest::BuiltinVariable("t_args", VmAlignTest_Args);
+    std::string source = ".version 15\n.function t_check " + std::to_string(check) + "\n.bvar t_args " +
+                         std::to_string(args) + "\n";
+    // Each entry keeps an int32 (7) below its call; afterwards the call's value moves below the int32 and both are
+    // shown: the call left it in place.
+    struct Row {
+        const char* what;
+        const char* call;
+        const char* seen;
+    };
+    const Row rows[] = {
+        {"a built-in", " call.i t_check 2\n", "A2515 A700 "},
+        {"a script", " call.i scr 2\n", "A2515 A20 A700 "},
+        {"script_execute", " push.e 0\n conv.i.v\n call.i script_execute 3\n", "A2515 A20 A700 "},
+        // Only the call record needs aligning here: a sanitizer build sees it.
+        {"a script with no arguments", " call.i scr 0\n call.i t_check 3\n", "A A0 A02515 A700 "},
+    };
+    source += ".code gml_Script_scr\n.script scr\n pushb.v builtin.t_args\n call.i t_check 1\n ret.v\n";
+    for (size_t i = 0; i < std::size(rows); ++i)
+        source += ".code gml_a" + std::to_string(i) + "\n push.e 7\n push.d 1.5\n conv.d.v\n push.d 2.5\n conv.d.v\n" +
+                  rows[i].call + " pop.e.v 1 0\n conv.i.v\n call.i t_check 2\n popz.v\n exit.i\n";
+    ASSERT_TRUE(Build(source));
+    PrepareAll();
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        SCOPED_TRACE(rows[i].what);
+        g_vmAlignSeen.clear();
+        wadtest::g_exitCalls = 0;
+        VM_Exec(Entry("gml_a" + std::to_string(i)), nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr);
+        EXPECT_EQ(wadtest::g_exitCalls, 0) << release_.text;
+        EXPECT_EQ(g_vmAlignSeen, rows[i].seen);
+    }
+}
 }  // namespace

@@ -42,6 +42,12 @@ inline int32_t BuiltinVariable(const char* name, BuiltinVariableGetter getter)
     return Variable_BuiltIn_Find(name);
 }
 
+// Runs code the stack-type check would refuse, to reach the run-time guards behind it.
+struct ScopedUnverified {
+    ScopedUnverified() { VM_VerifyStackTypes = false; }
+    ~ScopedUnverified() { VM_VerifyStackTypes = true; }
+};
+
 class VmProgramTest : public wadtest::LoaderTest {
 protected:
     void SetUp() override

@@ -87,6 +87,7 @@ public:
     std::vector<CInstance*> room;
     std::vector<CInstance*> pendingChange;
     std::vector<CInstance*> pendingActivation;
+    std::vector<CInstance*> roomDeactivated;  // the room's deactivated list (the flag is the test's to set)
 
 private:
     struct FakeObject {
@@ -104,6 +105,7 @@ private:
         case WORLD_LIST_OBJECT: items = &w->room; break;
         case WORLD_LIST_PENDING_CHANGE: items = &w->pendingChange; break;
         case WORLD_LIST_PENDING_ACTIVATION: items = &w->pendingActivation; break;
+        case WORLD_LIST_DEACTIVATED: items = &w->roomDeactivated; break;
         default: return nullptr;
         }
         while (cursor->at >= 0 && cursor->at < static_cast<intptr_t>(items->size())) {

@@ -1,0 +1,431 @@
+// The value collector: what survives a collection and what is freed, the roots (global object, instances,
+// room lists, hidden instances, containers), deep chains, and what a collection allocates.
+#include "vm_test_util.h"
+
+#include "../support/fake_world.h"
+#include "core/gc.h"
+#include "core/memory_manager.h"
+#include "core/value.h"
+#include "ds/ds.h"
+#include "layers/layers.h"
+#include "world/loader.h"
+#include "world/object_base.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// The containers' mark passes, as the containers would run them: each value they hold, through the value
+// mark.
+std::map<const void*, std::vector<RValue>> g_gcContainerValues;
+void GcTest_MarkContainer(const void* container, uint8_t* marks, int32_t capacity)
+{
+    auto it = g_gcContainerValues.find(container);
+    if (it == g_gcContainerValues.end()) return;
+    for (const RValue& v : it->second) RValue_Mark(&v, marks, capacity);
+}
+
+RValue GcTest_ObjectValue(QZObjectBase* o)
+{
+    RValue v;
+    v.obj = o;
+    v.flags = 0;
+    v.kind = VALUE_OBJECT;
+    return v;
+}
+
+// Slot n of holder refers to target.
+void GcTest_Refer(QZObjectBase* holder, int32_t n, QZObjectBase* target)
+{
+    RValue* slot = ObjectBase_GetSlot(holder, n);
+    RValue_Free(slot);
+    *slot = GcTest_ObjectValue(target);
+}
+
+// An object is alive while the table still holds it at its index.
+struct GcTracked {
+    QZObjectBase* object;
+    int32_t index;
+};
+GcTracked GcTest_Track(QZObjectBase* o) { return {o, o->tableIndex}; }
+bool GcTest_Alive(const GcTracked& t)
+{
+    return t.index >= 0 && t.index < ObjectTable.capacity && ObjectTable.items[t.index] == t.object;
+}
+
+// Counts the system allocations the memory manager makes while installed.
+std::vector<void*> g_gcMallocs;
+std::vector<void*> g_gcFrees;
+void* GcTest_Malloc(size_t size)
+{
+    void* p = std::malloc(size);
+    g_gcMallocs.push_back(p);
+    return p;
+}
+void GcTest_Free(void* p)
+{
+    g_gcFrees.push_back(p);
+    std::free(p);
+}
+
+class GcTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        savedModel_ = g_GameData.scriptObjectModel;
+        savedGlobal_ = g_GlobalObject;
+        savedMaps_ = DS_Maps;
+        savedMapsCount_ = DS_MapsCount;
+        savedLists_ = DS_Lists;
+        savedListsCount_ = DS_ListsCount;
+        savedStandIn_ = DS_SetMarkPassStandIn(GcTest_MarkContainer);
+        g_GameData.scriptObjectModel = true;
+        world_ = std::make_unique<kvtest::FakeWorld>();
+        global_ = ObjectBase_Alloc(8, VALUE_UNSET, true);
+        g_GlobalObject = global_;
+        mapTable_[0] = &maps_[0];
+        mapTable_[1] = nullptr;  // a destroyed map
+        mapTable_[2] = &maps_[1];
+        DS_Maps = mapTable_;
+        DS_MapsCount = 3;
+        listTable_[0] = &list_;
+        DS_Lists = listTable_;
+        DS_ListsCount = 1;
+        if (savedGlobal_) GcTest_Refer(global_, 7, savedGlobal_);
+        VM_GarbageCollect();     // whatever earlier tests of this process left in the table
+        ObjectBasePool_Clear();  // objects made from now on carry named-variable lists
+    }
+    void TearDown() override
+    {
+        g_gcContainerValues.clear();
+        DS_SetMarkPassStandIn(savedStandIn_);
+        DS_Maps = savedMaps_;
+        DS_MapsCount = savedMapsCount_;
+        DS_Lists = savedLists_;
+        DS_ListsCount = savedListsCount_;
+        Layer_ScriptInstance = nullptr;
+        world_.reset();
+        // Whatever a test left behind goes with one last collection from the bare global object.
+        for (int32_t n = 0; n < global_->slotCount; ++n) RValue_Free(ObjectBase_GetSlot(global_, n));
+        VM_GarbageCollect();
+        g_GlobalObject = savedGlobal_;
+        ObjectBase_Free(global_);
+        g_GameData.scriptObjectModel = savedModel_;
+        ObjectBasePool_Clear();
+        GC_Release();
+    }
+
+    QZObjectBase* New(int32_t slots = 2) { return ObjectBase_Alloc(slots, VALUE_UNSET, true); }
+
+    std::unique_ptr<kvtest::FakeWorld> world_;
+    QZObjectBase* global_ = nullptr;
+    CDS_Map maps_[2];
+    CDS_Map* mapTable_[3] = {};
+    CDS_List list_;
+    CDS_List* listTable_[1] = {};
+
+private:
+    bool savedModel_ = false;
+    QZObjectBase* savedGlobal_ = nullptr;
+    CDS_Map** savedMaps_ = nullptr;
+    int32_t savedMapsCount_ = 0;
+    CDS_List** savedLists_ = nullptr;
+    int32_t savedListsCount_ = 0;
+    DS_MarkPassStandIn savedStandIn_ = nullptr;
+};
+
+TEST_F(GcTest, ReachableObjectsSurviveAndTheRestIsFreed)
+{
+    // Two objects that refer only to each other.
+    QZObjectBase* a = New();
+    QZObjectBase* b = New();
+    GcTest_Refer(a, 0, b);
+    GcTest_Refer(b, 0, a);
+    // A cycle the global object holds, through a sparse slot and a named variable.
+    QZObjectBase* c = ObjectBase_Alloc(0, VALUE_UNSET, false);
+    QZObjectBase* d = New();
+    GcTest_Refer(global_, 1, c);
+    *ObjectBase_GetSlot(c, 1000) = GcTest_ObjectValue(d);
+    QZObjectBase* e = New();
+    ObjectBase_AddObjectProperty(d, "next", e, 7);
+    ObjectBase_AddObjectProperty(e, "back", c, 7);
+    ASSERT_NE(ObjectBase_FindVariable(d, "next"), nullptr);
+    // Only in an array element: the array in a global slot, holding the object in its second row.
+    QZObjectBase* f = New();
+    RValue element = GcTest_ObjectValue(f);
+    RValue_SetWithIndex(ObjectBase_GetSlot(global_, 2), &element, ARRAY_INDEX_STRIDE + 3);
+    // An array that holds itself and an object: the walk ends.
+    QZObjectBase* g = New();
+    RValue* self = ObjectBase_GetSlot(global_, 3);
+    RValue gv = GcTest_ObjectValue(g);
+    RValue_SetWithIndex(self, &gv, 0);
+    RValue copy;
+    RValue_SetUndefined(&copy);
+    RValue_Copy(&copy, self);
+    RValue_SetWithIndex(self, &copy, 1);
+    RValue_Free(&copy);
+    // An object a garbage object holds.
+    QZObjectBase* h = New();
+    QZObjectBase* garbage = New();
+    GcTest_Refer(garbage, 1, h);
+
+    struct Row {
+        const char* what;
+        GcTracked object;
+        bool survives;
+    };
+    const Row rows[] = {
+        {"a cycle of two that nothing holds: first", GcTest_Track(a), false},
+        {"a cycle of two that nothing holds: second", GcTest_Track(b), false},
+        {"held by the global object", GcTest_Track(c), true},
+        {"held through a sparse slot", GcTest_Track(d), true},
+        {"held through a named variable", GcTest_Track(e), true},
+        {"held only in an array element", GcTest_Track(f), true},
+        {"held in an array that holds itself", GcTest_Track(g), true},
+        {"held only by garbage", GcTest_Track(h), false},
+        {"garbage", GcTest_Track(garbage), false},
+        {"the global object", GcTest_Track(global_), true},
+    };
+    const uint32_t before = GC_LastStats().collections;
+    VM_GarbageCollect();
+    EXPECT_EQ(GC_LastStats().collections, before + 1);
+    EXPECT_EQ(GC_LastStats().freed, 4);
+    for (const Row& row : rows) EXPECT_EQ(GcTest_Alive(row.object), row.survives) << row.what;
+
+    // Once the global object lets go, the rest follows at the next collection.
+    for (int32_t n = 1; n <= 3; ++n) RValue_Free(ObjectBase_GetSlot(global_, n));
+    VM_GarbageCollect();
+    for (const Row& row : rows) EXPECT_EQ(GcTest_Alive(row.object), row.object.object == global_) << row.what;
+}
+
+TEST_F(GcTest, ContainerValuesAreRootsUntilTheirEntryGoes)
+{
+    QZObjectBase* inMap = New();
+    QZObjectBase* inMapKey = New();
+    QZObjectBase* inSecondMap = New();
+    QZObjectBase* inList = New();
+    QZObjectBase* inDestroyed = New();
+    QZObjectBase* behind = New();  // held by what the map holds
+    GcTest_Refer(inMap, 0, behind);
+    g_gcContainerValues[&maps_[0]] = {GcTest_ObjectValue(inMapKey), GcTest_ObjectValue(inMap)};
+    g_gcContainerValues[&maps_[1]] = {GcTest_ObjectValue(inSecondMap)};
+    g_gcContainerValues[&list_] = {GcTest_ObjectValue(inList)};
+    // The destroyed map's slot is null: what it held is not reached through it.
+    CDS_Map destroyed;
+    g_gcContainerValues[&destroyed] = {GcTest_ObjectValue(inDestroyed)};
+
+    const GcTracked tracked[] = {GcTest_Track(inMap), GcTest_Track(inMapKey), GcTest_Track(inSecondMap),
+                                 GcTest_Track(inList), GcTest_Track(behind)};
+    const GcTracked gone = GcTest_Track(inDestroyed);
+    VM_GarbageCollect();
+    for (const GcTracked& t : tracked) EXPECT_TRUE(GcTest_Alive(t));
+    EXPECT_FALSE(GcTest_Alive(gone));
+
+    // The map entry is removed: its key, its value and what the value held go at the next collection.
+    g_gcContainerValues[&maps_[0]].clear();
+    VM_GarbageCollect();
+    EXPECT_FALSE(GcTest_Alive(tracked[0]));
+    EXPECT_FALSE(GcTest_Alive(tracked[1]));
+    EXPECT_FALSE(GcTest_Alive(tracked[4]));
+    EXPECT_TRUE(GcTest_Alive(tracked[2]));
+    EXPECT_TRUE(GcTest_Alive(tracked[3]));
+}
+
+TEST_F(GcTest, InstancesAreNeverFreedAndHoldWhatTheirVariablesHold)
+{
+    enum Where { kNoList, kRoom, kDeactivated, kLayerScript };
+    struct Row {
+        const char* what;
+        Where where;
+        bool registered;  // the instance's variables are in the object table
+        bool survives;    // the object its variable holds
+    };
+    const Row rows[] = {
+        {"an instance of a room that is not running (in no list)", kNoList, true, true},
+        {"an instance of the running room, not in the table", kRoom, false, true},
+        {"a deactivated instance, not in the table", kDeactivated, false, true},
+        {"the hidden layer-script instance, not in the table", kLayerScript, false, true},
+        {"an instance neither in the table nor in a list", kNoList, false, false},
+    };
+    int32_t id = 100001;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        CInstance* instance = world_->MakeInstance(id++, 1);
+        QZObjectBase* vars = world_->Object(instance);
+        QZObjectBase* held = New();
+        QZObjectBase* deeper = New();
+        GcTest_Refer(vars, 0, held);
+        GcTest_Refer(held, 0, deeper);
+        const GcTracked instanceTracked = GcTest_Track(vars);
+        if (!row.registered) {
+            ObjectTable.items[vars->tableIndex] = nullptr;
+            --ObjectTable.count;
+            vars->tableIndex = -1;
+        }
+        if (row.where == kRoom) world_->room = {instance};
+        if (row.where == kDeactivated) {
+            world_->Get(instance).deactivated = true;
+            world_->roomDeactivated = {instance};
+        }
+        if (row.where == kLayerScript) Layer_ScriptInstance = instance;
+        const GcTracked heldTracked = GcTest_Track(held);
+        const GcTracked deeperTracked = GcTest_Track(deeper);
+
+        VM_GarbageCollect();
+        EXPECT_TRUE(!row.registered || GcTest_Alive(instanceTracked));
+        EXPECT_EQ(GcTest_Alive(heldTracked), row.survives);
+        EXPECT_EQ(GcTest_Alive(deeperTracked), row.survives);
+
+        // Instances end by their own deletion; then what they held is garbage.
+        world_->room.clear();
+        world_->roomDeactivated.clear();
+        Layer_ScriptInstance = nullptr;
+        RValue_Free(ObjectBase_GetSlot(vars, 0));
+        VM_GarbageCollect();
+        EXPECT_FALSE(GcTest_Alive(heldTracked));
+        EXPECT_TRUE(!row.registered || GcTest_Alive(instanceTracked));
+    }
+}
+
+TEST_F(GcTest, NothingHappensWithoutTheModelOrWhileCodeRuns)
+{
+    struct Row {
+        const char* what;
+        bool model;
+        bool codeRuns;
+    };
+    const Row rows[] = {{"the script object model is off", false, false}, {"code is running", true, true}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        QZObjectBase* a = New();
+        GcTest_Refer(a, 0, a);
+        const GcTracked tracked = GcTest_Track(a);
+        g_GameData.scriptObjectModel = row.model;
+        VMFrame running{};
+        if (row.codeRuns) VM_CurrentFrame = &running;
+        const uint32_t collections = GC_LastStats().collections;
+        const MemoryProbe before = MemoryManager_Probe();
+        g_gcMallocs.clear();
+        MemoryManagerTestHooks hooks{GcTest_Malloc, GcTest_Free, nullptr, nullptr};
+        MemoryManager_SetTestHooks(&hooks);
+        VM_GarbageCollect();
+        MemoryManager_SetTestHooks(nullptr);
+        VM_CurrentFrame = nullptr;
+        g_GameData.scriptObjectModel = true;
+        EXPECT_TRUE(g_gcMallocs.empty());
+        EXPECT_EQ(MemoryManager_Probe().liveBlocks, before.liveBlocks);
+        EXPECT_EQ(GC_LastStats().collections, collections);
+        EXPECT_TRUE(GcTest_Alive(tracked));
+        VM_GarbageCollect();
+        EXPECT_FALSE(GcTest_Alive(tracked));
+    }
+}
+
+TEST_F(GcTest, ACollectionAllocatesOnlyItsMarkArray)
+{
+    // Enough objects that the mark array is a heap block of its own; trees and chains, some garbage.
+    std::vector<QZObjectBase*> kept;
+    for (int i = 0; i < 400; ++i) kept.push_back(New(3));
+    for (int i = 1; i < 400; ++i) GcTest_Refer(kept[size_t((i - 1) / 2)], 1 + (i - 1) % 2, kept[size_t(i)]);
+    GcTest_Refer(global_, 0, kept[0]);
+    RValue element = GcTest_ObjectValue(kept[399]);
+    RValue_SetWithIndex(ObjectBase_GetSlot(kept[5], 0), &element, 2);
+    auto makeGarbage = [this] {
+        for (int i = 0; i < 100; ++i) {
+            QZObjectBase* g = New(3);
+            GcTest_Refer(g, 0, g);
+        }
+    };
+    makeGarbage();
+    VM_GarbageCollect();  // the work list reaches its size
+    makeGarbage();
+
+    g_gcMallocs.clear();
+    g_gcFrees.clear();
+    MemoryManagerTestHooks hooks{GcTest_Malloc, GcTest_Free, nullptr, nullptr};
+    MemoryManager_SetTestHooks(&hooks);
+    VM_GarbageCollect();
+    MemoryManager_SetTestHooks(nullptr);
+    ASSERT_EQ(g_gcMallocs.size(), 1u);
+    EXPECT_NE(std::find(g_gcFrees.begin(), g_gcFrees.end(), g_gcMallocs[0]), g_gcFrees.end());
+    EXPECT_EQ(GC_LastStats().freed, 100);
+    EXPECT_EQ(GC_LastStats().reached, 401);  // the kept ones and the global object
+}
+
+TEST_F(GcTest, AChainOfAMillionObjectsIsMarkedWithoutRecursion)
+{
+    constexpr int32_t kChain = 1000000;
+    // Made with the model off so that no object carries a named-variable list (memory, not behaviour).
+    g_GameData.scriptObjectModel = false;
+    std::vector<GcTracked> chain;
+    chain.reserve(kChain);
+    QZObjectBase* previous = global_;
+    for (int32_t i = 0; i < kChain; ++i) {
+        QZObjectBase* o = ObjectBase_Alloc(1, VALUE_UNSET, true);
+        GcTest_Refer(previous, 0, o);
+        chain.push_back(GcTest_Track(o));
+        previous = o;
+    }
+    g_GameData.scriptObjectModel = true;
+    VM_GarbageCollect();
+    EXPECT_EQ(GC_LastStats().freed, 0);
+    EXPECT_GE(GC_LastStats().reached, kChain + 1);
+    EXPECT_TRUE(GcTest_Alive(chain.front()));
+    EXPECT_TRUE(GcTest_Alive(chain.back()));
+
+    RValue_Free(ObjectBase_GetSlot(global_, 0));
+    VM_GarbageCollect();
+    EXPECT_EQ(GC_LastStats().freed, kChain);
+    EXPECT_FALSE(GcTest_Alive(chain.front()));
+    EXPECT_FALSE(GcTest_Alive(chain.back()));
+    ObjectBasePool_Clear();
+}
+
+// Objects made by running code: what a finished script kept only in a local goes at the next collection.
+std::vector<QZObjectBase*> g_gcMade;
+void GcTest_NewObject(RValue* result, CInstance*, CInstance*, int32_t, RValue*)
+{
+    QZObjectBase* o = ObjectBase_Alloc(1, VALUE_UNSET, true);
+    g_gcMade.push_back(o);
+    *result = GcTest_ObjectValue(o);
+}
+
+class GcProgramTest : public vmtest::VmProgramTest {
+protected:
+    void TearDown() override
+    {
+        g_GameData.scriptObjectModel = false;
+        g_gcMade.clear();
+        GC_Release();
+        VmProgramTest::TearDown();
+    }
+};
+
+TEST_F(GcProgramTest, AnObjectHeldOnlyByAFinishedScriptsLocalIsFreed)
+{
+    const int32_t id = vmtest::Builtin("t_newobj", GcTest_NewObject);
+    ASSERT_TRUE(Build(".version 15\n.function t_newobj " + std::to_string(id) +
+                      "\n.code gml_keep\n.locals a\n call.i t_newobj 0\n pop.v.v local.a\n exit.i\n"
+                      ".code gml_Script_inner\n.script inner\n.locals b\n call.i t_newobj 0\n pop.v.v local.b\n"
+                      " exit.i\n.code gml_call\n call.i inner 0\n popz.v\n exit.i\n"));
+    ASSERT_NE(g_GlobalObject, nullptr);
+    for (const char* entry : {"gml_keep", "gml_call"}) {
+        SCOPED_TRACE(entry);
+        g_gcMade.clear();
+        VM_Exec(Entry(entry), nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr);
+        ASSERT_EQ(g_gcMade.size(), 1u);
+        const GcTracked made = GcTest_Track(g_gcMade[0]);
+        EXPECT_TRUE(GcTest_Alive(made));
+        g_GameData.scriptObjectModel = true;
+        VM_GarbageCollect();
+        g_GameData.scriptObjectModel = false;
+        EXPECT_FALSE(GcTest_Alive(made));
+        EXPECT_TRUE(g_GlobalObject && g_GlobalObject->tableIndex >= 0);
+    }
+}
+
+}  // namespace
