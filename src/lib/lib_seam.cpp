@@ -31,4 +31,3 @@ struct tm* Date_Now()
 void InitFileFunctions() { SeamTrace_Record("InitFileFunctions"); }
 void InitMathFunctions() { SeamTrace_Record("InitMathFunctions"); }
 void InitActionFunctions() { SeamTrace_Record("InitActionFunctions"); }
-void InitMiscFunctions() { SeamTrace_Record("InitMiscFunctions"); }

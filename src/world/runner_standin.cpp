@@ -2,17 +2,25 @@
 #include "world/runner.h"
 
 #include "core/console.h"
+#include "core/functions.h"
 #include "core/memory_manager.h"
+#include "core/random.h"
+#include "core/script.h"
 #include "core/seam_trace.h"
 #include "core/thread.h"
 #include "core/timing.h"
+#include "core/variables.h"
+#include "input/input.h"
+#include "lib/builtins_misc.h"
 #include "lib/temp_directory.h"
 #include "platform/messages.h"
 #include "platform/platform.h"
 #include "world/loader.h"
 #include "world/loader_standin.h"
+#include "world/object.h"
 #include "world/object_base.h"
 #include "world/paths.h"
+#include "world/room_change.h"
 #include "world/run_state.h"
 
 bool InitRunnerSystems()
@@ -23,6 +31,45 @@ bool InitRunnerSystems()
     ProcessMessages();
     return true;
 }
+
+namespace {
+
+// Of the preparation steps only the scripts exist yet: compiling them runs the game's GLOB code.
+bool PrepareGameStandin()
+{
+    DebugConsole->Output("Script_Prepare() \n");
+    if (!Script_Prepare()) {
+        ShowMessageBox("Failed to compile the scripts.");
+        return false;
+    }
+    DebugConsole->Output("InitGraphics() \n");
+    DebugConsole->Output("Finished PrepareGame() \n");
+    return true;
+}
+
+// No room runs yet, so every game starts as one without rooms: it ends at the first frame.
+void RunStartStandin()
+{
+    RoomChangeCode = ROOM_CHANGE_GAME_END;
+    g_Running = true;
+}
+
+// A failure leaves the running flag off, so the run ends with status 1.
+void StartGameStandin()
+{
+    Random_Seed(2101988);
+    if (!LoadGameData()) {
+        DebugConsole->Output("Failed to load the game\n");
+        return;
+    }
+    Variable_InitFlags();
+    DebugConsole->Output("PrepareGame()\n");
+    if (!PrepareGameStandin()) return;
+    DebugConsole->Output("Run_Start\n");
+    RunStartStandin();
+}
+
+}  // namespace
 
 void RunnerStartup()
 {
@@ -39,24 +86,30 @@ void RunnerStartup()
         return;
     }
     DebugConsole->Output("Do The Work\n");
-    if (!LoadGameData()) {
-        DebugConsole->Output("Failed to load the game\n");
-        return;
-    }
-    DebugConsole->Output("Start-up is not built yet: nothing to run.\n");
+    StartGameStandin();
 }
 
-// Registers every built-in function group once they exist.
+// Registers the built-in function groups that exist so far.
 void InitKSLFunctions()
 {
     SeamTrace_Record("InitKSLFunctions");
     g_LoaderStandins.kslCalls++;
+    InitMiscFunctions();
 }
 
+// Nothing steps yet: the game-end code that Run_Start leaves ends the loop, and so does any other code,
+// since there is no room to run.
 void MainLoopTick() { g_Running = false; }
 void EndGame() {}
 void Runner_EndOfRun() {}
-void Runner_Shutdown() { UnloadGameData(); }
+void Runner_Shutdown()
+{
+    // The next run cycle registers the built-ins again.
+    Function_Free();
+    // Objects' event code is named by the game data: they go before it.
+    Object_FreeAll();
+    UnloadGameData();
+}
 
 void ResetRunGlobals()
 {

@@ -1,0 +1,16 @@
+// Miscellaneous built-in functions: debug output now; the rest of the family joins here in its order.
+#pragma once
+#include <cstdint>
+
+struct CInstance;
+struct RValue;
+
+// Registers the family with the built-in table (called by InitKSLFunctions after "Misc..").
+void InitMiscFunctions();
+
+// The text of value on the release console (and its -output file), one line: a string's own text,
+// any other value's text form.
+void DebugMessage_Print(RValue* value);
+
+// show_debug_message(value)
+void F_ShowDebugMessage(RValue* result, CInstance* self, CInstance* other, int32_t argc, RValue* args);
