@@ -98,6 +98,14 @@ void Sprite_FreeAll();
 CSprite* Sprite_Data(int32_t index);
 bool Sprite_Exists(int32_t index);
 int32_t Sprite_Find(const char* name);
+// What instances read of a sprite. Until sprites exist a replaceable source answers (by default: no sprite).
+struct SpriteFacts {
+    int32_t frameCount;
+    int32_t kind;  // 2: skeleton sprite
+};
+using SpriteFactsSource = bool (*)(int32_t index, SpriteFacts* out);
+SpriteFactsSource Sprite_SetFactsSource(SpriteFactsSource source);  // null restores the default
+bool Sprite_GetFacts(int32_t index, SpriteFacts* out);                // false when there is no such sprite
 bool PreciseCollision(CSprite* sprite1, int32_t frame1, const BoundingBox& box1, int32_t x1, int32_t y1,
                       float xscale1, float yscale1, float angle1, CSprite* sprite2, int32_t frame2,
                       const BoundingBox& box2, int32_t x2, int32_t y2, float xscale2, float yscale2,

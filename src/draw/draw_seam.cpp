@@ -102,6 +102,20 @@ void Sprite_FreeAll() { SeamTrace_Record("Sprite_FreeAll"); }
 CSprite* Sprite_Data(int32_t) { return nullptr; }
 bool Sprite_Exists(int32_t) { return false; }
 int32_t Sprite_Find(const char*) { return -1; }
+
+namespace {
+bool DrawSeam_NoSpriteFacts(int32_t, SpriteFacts*) { return false; }
+SpriteFactsSource g_drawSeamSpriteFacts = DrawSeam_NoSpriteFacts;
+}  // namespace
+
+SpriteFactsSource Sprite_SetFactsSource(SpriteFactsSource source)
+{
+    SpriteFactsSource old = g_drawSeamSpriteFacts;
+    g_drawSeamSpriteFacts = source ? source : DrawSeam_NoSpriteFacts;
+    return old;
+}
+
+bool Sprite_GetFacts(int32_t index, SpriteFacts* out) { return out && g_drawSeamSpriteFacts(index, out); }
 bool PreciseCollision(CSprite*, int32_t, const BoundingBox&, int32_t, int32_t, float, float, float, CSprite*,
                       int32_t, const BoundingBox&, int32_t, int32_t, float, float, float)
 {

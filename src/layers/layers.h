@@ -19,6 +19,7 @@ void Layer_RemoveInstance(CRoom* room, CInstance* instance);
 void Layer_InstanceDepthChanged(CRoom* room, CInstance* instance);
 int32_t Layer_FindLayerOfInstance(CRoom* room, int32_t instanceId);  // layer id or -1
 CLayer* Layer_FindById(CRoom* room, int32_t id);
+int32_t Layer_GetDepth(CLayer* layer);  // 0 for null
 // Self of layer begin and end scripts; null when there is none.
 extern CInstance* Layer_ScriptInstance;
 
@@ -41,6 +42,10 @@ struct InstanceList {
     int32_t count;
     // Index of the instance, appended when it is not there yet.
     int32_t AddUnique(CInstance* instance);
+    // Removes every entry of the instance, keeping the order of the rest.
+    void Remove(CInstance* instance);
+    bool Contains(CInstance* instance) const;
+    void Clear();  // count 0; the storage is kept
 };
 
 // Paths.

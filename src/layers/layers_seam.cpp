@@ -18,6 +18,7 @@ void Layer_RemoveInstance(CRoom*, CInstance*) { SeamTrace_Record("Layer_RemoveIn
 void Layer_InstanceDepthChanged(CRoom*, CInstance*) { SeamTrace_Record("Layer_InstanceDepthChanged"); }
 int32_t Layer_FindLayerOfInstance(CRoom*, int32_t) { return -1; }
 CLayer* Layer_FindById(CRoom*, int32_t) { return nullptr; }
+int32_t Layer_GetDepth(CLayer*) { return 0; }
 
 void HandleCollision() { SeamTrace_Record("HandleCollision"); }
 void Collision_MarkDirty(CInstance*) { SeamTrace_Record("Collision_MarkDirty"); }
@@ -45,6 +46,23 @@ int32_t InstanceList::AddUnique(CInstance* instance)
     items[count] = instance;
     return count++;
 }
+
+void InstanceList::Remove(CInstance* instance)
+{
+    int32_t kept = 0;
+    for (int32_t i = 0; i < count; ++i)
+        if (items[i] != instance) items[kept++] = items[i];
+    count = kept;
+}
+
+bool InstanceList::Contains(CInstance* instance) const
+{
+    for (int32_t i = 0; i < count; ++i)
+        if (items[i] == instance) return true;
+    return false;
+}
+
+void InstanceList::Clear() { count = 0; }
 
 // No path exists while paths are a seam, so these are never reached.
 double CPath::GetLength() const { return 0.0; }

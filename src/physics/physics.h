@@ -3,7 +3,50 @@
 #include <cstdint>
 
 struct CInstance;
-class CPhysicsFixture;
+class CPhysicsWorld;
+class CPhysicsObject;
+
+// What a body is made from: one shape and its material. Made by Physics_CreateFixture, filled by the
+// caller, bound with CPhysicsWorld::CreateBody and then deleted with Physics_DeleteFixture.
+class CPhysicsFixture {
+public:
+    static constexpr int32_t SHAPE_NONE = -1;
+    static constexpr int32_t SHAPE_CIRCLE = 0;
+    static constexpr int32_t SHAPE_BOX = 1;
+    static constexpr int32_t SHAPE_POLYGON = 2;
+
+    void SetCircleShape(float radius);
+    void SetBoxShape();
+    void SetPolygonShape();
+    void AddShapePoint(float x, float y);  // box and polygon, in metres
+    void FreePoints();
+
+    int32_t id = -1;
+    int32_t shape = SHAPE_NONE;
+    float radius = 0.0f;
+    int32_t pointCount = 0;
+    int32_t pointCapacity = 0;
+    float* points = nullptr;  // x, y pairs (memory manager)
+    float density = 0.0f;
+    float restitution = 0.0f;
+    int16_t collisionGroup = 0;
+    float linearDamping = 0.0f;
+    float angularDamping = 0.0f;
+    float friction = 0.0f;
+    bool sensor = false;
+    bool awake = true;
+    bool kinematic = false;
+};
+
+// Test doubles for body creation and destruction: when installed, every world's CreateBody and DestroyBody
+// and every CPhysicsObject::Destroy call these (each may be null).
+struct PhysicsBodyHooks {
+    void (*createBody)(CPhysicsWorld* world, CPhysicsFixture* fixture, CInstance* instance, float offsetX,
+                       float offsetY);
+    void (*destroyBody)(CPhysicsWorld* world, CPhysicsObject* object);
+    void (*destroyObject)(CPhysicsObject* object);
+};
+const PhysicsBodyHooks* Physics_SetBodyHooks(const PhysicsBodyHooks* hooks);  // returns the previous ones
 
 // The rigid body of one instance.
 class CPhysicsObject {
@@ -18,6 +61,7 @@ public:
 // The world of a room.
 class CPhysicsWorld {
 public:
+    float pixelToMetre = 0.1f;  // metres per pixel
     // Makes the instance's body from the fixture and stores its physics object in the instance.
     void CreateBody(CPhysicsFixture* fixture, CInstance* instance, float offsetX, float offsetY);
     void DestroyBody(CPhysicsObject* object);
@@ -30,8 +74,8 @@ public:
 // The frame's physics step, run instead of instance motion in a room with a world.
 void PhysicsWorldUpdate(CPhysicsWorld* world, int32_t fps, bool anyPathActive);
 
-CPhysicsFixture* Physics_CreateFixture();
-void Physics_DeleteFixture(int32_t id);
+CPhysicsFixture* Physics_CreateFixture();  // a new fixture with its id
+void Physics_DeleteFixture(int32_t id);    // unknown ids are ignored
 
 // The physics library's assertion hook, installed by -debug (or options.ini "Debug").
 void Physics_InstallAssertHook();

@@ -1,10 +1,63 @@
 // Until the physics subsystem exists: no room has a world, no fixture is made.
 #include "physics/physics.h"
 
+#include <new>
+#include <vector>
+
+#include "core/memory_manager.h"
 #include "core/seam_trace.h"
 
 namespace {
 bool g_physicsAssertHook = false;
+const PhysicsBodyHooks* g_physicsBodyHooks = nullptr;
+// Fixtures by id; a deleted one leaves a null slot so ids are not reused.
+using PhysicsSeamFixtures = std::vector<CPhysicsFixture*, MemAllocator<CPhysicsFixture*>>;
+PhysicsSeamFixtures* g_physicsFixtures = nullptr;
+}  // namespace
+
+const PhysicsBodyHooks* Physics_SetBodyHooks(const PhysicsBodyHooks* hooks)
+{
+    const PhysicsBodyHooks* old = g_physicsBodyHooks;
+    g_physicsBodyHooks = hooks;
+    return old;
+}
+
+void CPhysicsFixture::SetCircleShape(float r)
+{
+    FreePoints();
+    shape = SHAPE_CIRCLE;
+    radius = r;
+}
+
+void CPhysicsFixture::SetBoxShape()
+{
+    FreePoints();
+    shape = SHAPE_BOX;
+}
+
+void CPhysicsFixture::SetPolygonShape()
+{
+    FreePoints();
+    shape = SHAPE_POLYGON;
+}
+
+void CPhysicsFixture::AddShapePoint(float x, float y)
+{
+    if (pointCount == pointCapacity) {
+        const int32_t grown = pointCapacity > 0 ? pointCapacity * 2 : 8;
+        points = static_cast<float*>(MemReAlloc(points, sizeof(float) * 2 * size_t(grown)));
+        pointCapacity = grown;
+    }
+    points[2 * pointCount] = x;
+    points[2 * pointCount + 1] = y;
+    ++pointCount;
+}
+
+void CPhysicsFixture::FreePoints()
+{
+    MemFree(points);
+    points = nullptr;
+    pointCount = pointCapacity = 0;
 }
 
 // No world or body exists while physics is a seam, so these are never reached.
@@ -12,9 +65,19 @@ void CPhysicsObject::SetPosition(float, float) {}
 void CPhysicsObject::SetRotation(float) {}
 void CPhysicsObject::SetLinearVelocity(float, float) {}
 void CPhysicsObject::SetAngularVelocity(float) {}
-void CPhysicsObject::Destroy() {}
-void CPhysicsWorld::CreateBody(CPhysicsFixture*, CInstance*, float, float) {}
-void CPhysicsWorld::DestroyBody(CPhysicsObject*) {}
+void CPhysicsObject::Destroy()
+{
+    if (g_physicsBodyHooks && g_physicsBodyHooks->destroyObject) g_physicsBodyHooks->destroyObject(this);
+}
+void CPhysicsWorld::CreateBody(CPhysicsFixture* fixture, CInstance* instance, float offsetX, float offsetY)
+{
+    if (g_physicsBodyHooks && g_physicsBodyHooks->createBody)
+        g_physicsBodyHooks->createBody(this, fixture, instance, offsetX, offsetY);
+}
+void CPhysicsWorld::DestroyBody(CPhysicsObject* object)
+{
+    if (g_physicsBodyHooks && g_physicsBodyHooks->destroyBody) g_physicsBodyHooks->destroyBody(this, object);
+}
 int32_t CPhysicsWorld::GetCollisionPointCount(CInstance*) { return 0; }
 bool CPhysicsWorld::GetCollisionPoint(CInstance*, int32_t, float*, float*) { return false; }
 bool CPhysicsWorld::GetCollisionNormal(CInstance*, int32_t, float*, float*) { return false; }
@@ -24,10 +87,29 @@ void PhysicsWorldUpdate(CPhysicsWorld*, int32_t, bool) { SeamTrace_Record("Physi
 CPhysicsFixture* Physics_CreateFixture()
 {
     SeamTrace_Record("Physics_CreateFixture");
-    return nullptr;
+    if (!g_physicsFixtures) g_physicsFixtures = new (MemAlloc(sizeof(PhysicsSeamFixtures))) PhysicsSeamFixtures();
+    void* block = MemAlloc(sizeof(CPhysicsFixture));
+    auto* fixture = new (block) CPhysicsFixture();
+    fixture->id = int32_t(g_physicsFixtures->size());
+    g_physicsFixtures->push_back(fixture);
+    return fixture;
 }
 
-void Physics_DeleteFixture(int32_t) { SeamTrace_Record("Physics_DeleteFixture"); }
+void Physics_DeleteFixture(int32_t id)
+{
+    SeamTrace_Record("Physics_DeleteFixture");
+    if (!g_physicsFixtures || id < 0 || size_t(id) >= g_physicsFixtures->size()) return;
+    CPhysicsFixture* fixture = (*g_physicsFixtures)[size_t(id)];
+    if (!fixture) return;
+    (*g_physicsFixtures)[size_t(id)] = nullptr;
+    fixture->FreePoints();
+    fixture->~CPhysicsFixture();
+    MemFree(fixture);
+    // Every fixture gone: start the ids again so the table does not grow for ever.
+    bool any = false;
+    for (CPhysicsFixture* f : *g_physicsFixtures) any = any || f;
+    if (!any) g_physicsFixtures->clear();
+}
 
 void Physics_InstallAssertHook()
 {

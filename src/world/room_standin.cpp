@@ -2,6 +2,7 @@
 #include "world/room.h"
 
 #include "core/seam_trace.h"
+#include "world/instance.h"
 #include "world/loader_standin.h"
 
 void Room_Init() { SeamTrace_Record("Room_Init"); }
@@ -19,5 +20,9 @@ void Room_LoadOrder(uint8_t* header, uint32_t size)
     g_LoaderStandins.chunks.push_back({"Room_LoadOrder", header, size, nullptr});
 }
 
-void Room_SetNextInstanceId(int32_t id) { g_LoaderStandins.nextInstanceId = id; }
+void Room_SetNextInstanceId(int32_t id)
+{
+    g_LoaderStandins.nextInstanceId = id;
+    g_InstanceIdCounter = id;
+}
 void Room_SetNextTileId(int32_t id) { g_LoaderStandins.nextTileId = id; }

@@ -29,7 +29,9 @@ that containers up to version 14 carry (the loader rewrites it back).
 
 Chunk writers: gen8 (also GEN7/GENL through tag=), strg, code (both layouts; version 15 with shared
 blobs and relative offsets), vari and func (both layouts; func's version-15 local-name table), glob, scpt,
-tpag, txtr, optn (both layouts and the user constants, see formkit.options), chunk (raw). Each takes `extra` (bytes appended to the body), `cut` (the body cut to that
+tpag, txtr, optn (both layouts and the user constants, see formkit.options), objt and tmln (objects
+with their events and physics block, timelines with their moments, see formkit.objects), room (rooms with
+their backgrounds, views, instance and tile records, see formkit.rooms), chunk (raw). Each takes `extra` (bytes appended to the body), `cut` (the body cut to that
 many bytes) and `size` (a size word other than the body's length) for damaged variants.
 
 built.expect (also written as JSON) holds, computed from the built bytes by the loader's rules
@@ -60,6 +62,8 @@ from .container import (  # noqa: F401
     debug_path,
 )
 from .options import optn_fields  # noqa: F401  (also gives Container its optn writer)
+from .objects import Object, Physics, Timeline, PARENT_NONE  # noqa: F401  (and the objt, tmln writers)
+from .rooms import Room, Background, View, Instance, Tile  # noqa: F401  (and the room writer)
 from .damage import form_size_off, set_chunk_size, chunk_size_past_end, truncate, set_u32, set_u16  # noqa
 from .common import chunks, find_chunk, form_ok, read_string, string_text  # noqa: F401
 from .header import room_order_offset, DEFAULT_DISPLAY_NAME  # noqa: F401
