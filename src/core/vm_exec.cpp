@@ -261,10 +261,11 @@ bool VmExec_StepStops(VMFrame* frame, int32_t offset)
     return true;
 }
 
-// The plain dispatch: prepared handlers in instruction order.
-uint8_t* VmExec_Loop(VMFrame* frame, uint8_t* sp, bool byWord)
+// The dispatch: prepared handlers in instruction order, or by word under the debugger.
+template <bool byWord>
+uint8_t* VmExec_Loop(VMFrame* frame, uint8_t* sp)
 {
-    int32_t pollCounter = 0;
+    [[maybe_unused]] int32_t pollCounter = 0;
     for (;;) {
         while (!frame->stopped && frame->position < frame->codeLength) {
             if (sp < frame->stackBlock + VM_STACK_MARGIN) {
@@ -278,9 +279,11 @@ uint8_t* VmExec_Loop(VMFrame* frame, uint8_t* sp, bool byWord)
                 }
                 --VM_InstructionBudget;
             }
-            if (byWord && DebugServer && ++pollCounter > 20000) {
-                pollCounter = 0;
-                TickDebugger();
+            if constexpr (byWord) {
+                if (DebugServer && ++pollCounter > 20000) {
+                    pollCounter = 0;
+                    TickDebugger();
+                }
             }
             const int32_t at = frame->position;
             frame->instructionOffset = at;
@@ -646,7 +649,8 @@ bool VM_Exec(CCode* code, CInstance* self, CInstance* other, RValue* result, QZO
         frame.localsSupplied = locals ? 1 : 0;
         frame.locals = locals ? locals : VM_CreateLocals(code->localCount);
         VM_SetLocalValue(frame.locals, value);
-        sp = VmExec_Loop(&frame, sp, DebugServer != nullptr);
+        // Two loops: the plain one pays for no debugger checks.
+        sp = DebugServer ? VmExec_Loop<true>(&frame, sp) : VmExec_Loop<false>(&frame, sp);
         // A stopped frame unwinds every record: their locals and arguments are freed.
         while (frame.callDepth > 0) sp = VM_PopFrame(sp, &frame);
         VM_WithUnwind(&frame, nullptr);

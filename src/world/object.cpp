@@ -109,7 +109,8 @@ CEvent* Object_ChainHandler(CObject* object, int32_t type, int32_t number, int32
             return event;
         }
         if (object->parentIndex < 0) break;
-        object = Object_Data(object->parentIndex);
+        // The linked parent: the same object as the index names once parents are linked, one load cheaper.
+        object = object->parent ? object->parent : Object_Data(object->parentIndex);
     }
     return nullptr;
 }
