@@ -45,6 +45,7 @@ struct VMFrame {
     bool stopped;   // an error stopped the frame: every record unwinds
     bool overflow;  // the stack passed its limit
     bool resultPending;  // a ret at depth 0 left the result on top
+    bool ended;          // an exit or ret at depth 0 ended the code (and released what it left)
     int64_t withRecord;  // innermost open with-block record, as a distance from the block's end; 0 none
 };
 

@@ -299,7 +299,12 @@ uint8_t* VmExec_Loop(VMFrame* frame, uint8_t* sp)
             sp = handler(word, sp, operand, frame);
             if (JS_PendingException.pending) sp = VM_TakePendingException(sp, frame);
         }
-        if (frame->stopped || frame->callDepth == 0) break;
+        if (frame->stopped) break;
+        if (frame->callDepth == 0) {
+            // Top-level code that runs off its end leaves what it left for nobody.
+            if (!frame->ended) VmExec_ReleaseLeftovers(frame, sp, 0, frame->codeLength);
+            break;
+        }
         // A called script that ends without ret gives real 0.
         VmExec_ReleaseLeftovers(frame, sp, 0, frame->codeLength);
         sp = VM_PopFrame(sp, frame);
@@ -819,6 +824,7 @@ uint8_t* DoRet(uint32_t word, uint8_t* sp, uint8_t*, VMFrame* frame)
         sp -= 16;
         std::memcpy(sp, &value, 16);
         frame->resultPending = true;
+        frame->ended = true;
         frame->position = frame->codeLength;
         return sp;
     }
@@ -832,6 +838,7 @@ uint8_t* DoExit(uint32_t, uint8_t* sp, uint8_t*, VMFrame* frame)
 {
     VmExec_ReleaseLeftovers(frame, sp, 0, frame->instructionOffset);
     if (frame->callDepth == 0) {
+        frame->ended = true;
         frame->position = frame->codeLength;
         return sp;
     }

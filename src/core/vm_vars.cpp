@@ -862,7 +862,7 @@ uint8_t* VM_CallValue(uint32_t word, uint8_t* sp, VMFrame* frame)
             // The callee's locals are the ones made here: they are freed with its frame.
             frame->localsSupplied = 0;
             VM_SetLocalValue(locals, &arguments);
-            // In the real runtime the instance type derives from the script-object base.
+            // Instances are script objects, so the callee may take an object as self.
             frame->self = reinterpret_cast<CInstance*>(thisObject);
             reinterpret_cast<VMCallRecord*>(after)->value = locals && locals->slots ? &locals->slots[0] : nullptr;
         } else {

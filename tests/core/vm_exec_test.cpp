@@ -1048,6 +1048,10 @@ TEST_F(VmExecTest, ItemsLeftOnTheStackWhenCodeEndsAreReleased)
          "0\n", "untouched"},
         {"a called script whose last instruction is a call runs off its end after the callee's ret",
          "call.i tailcall 0\n call.i t_out 1\n popz.v\n", "0\n", "untouched"},
+        {"top-level code that runs off its end with items left",
+         "call.i t_text 0\n push.s \"lit\"\n call.i t_array 0\n pushg.v global.score\n", "", "untouched"},
+        {"top-level code whose last instruction is a call runs off its end after the callee's ret",
+         "pushg.v global.score\n call.i retbelow 0\n", "", "untouched"},
     };
     std::string source = kVmLeftoverScripts;
     for (size_t i = 0; i < std::size(rows); ++i)
