@@ -853,7 +853,13 @@ uint8_t* VM_CallValue(uint32_t word, uint8_t* sp, VMFrame* frame)
         }
         RValue arguments;
         RValue_SetUndefined(&arguments);
-        JS_CreateArgumentsObject(&arguments, fn, argc, args, false);
+        {
+            // Values may lie on 4-byte boundaries: the model sees them 8-aligned, moved down for the call.
+            const uintptr_t off = reinterpret_cast<uintptr_t>(sp) & 7;
+            if (off && argc > 0) std::memmove(sp - off, sp, size_t(argc) * 16);
+            JS_CreateArgumentsObject(&arguments, fn, argc, reinterpret_cast<RValue*>(sp - off), false);
+            if (off && argc > 0) std::memmove(sp, sp - off, size_t(argc) * 16);
+        }
         RValue_Free(&function);
         RValue_Free(&self);
         const int32_t depth = frame->callDepth;
@@ -878,6 +884,10 @@ uint8_t* VM_CallValue(uint32_t word, uint8_t* sp, VMFrame* frame)
         CInstance* thisInstance = RValue_Kind(&self) == VALUE_OBJECT ? reinterpret_cast<CInstance*>(self.obj)
                                   : RValue_Kind(&self) == VALUE_PTR ? static_cast<CInstance*>(self.ptr)
                                                                     : nullptr;
+        // Values may lie on 4-byte boundaries: the routine gets them 8-aligned, moved down into free stack.
+        const uintptr_t off = reinterpret_cast<uintptr_t>(sp) & 7;
+        if (off && argc > 0) std::memmove(sp - off, sp, size_t(argc) * 16);
+        args = reinterpret_cast<RValue*>(sp - off);
         routine(&result, thisInstance, frame->other, argc, args);
         VM_CurrentFrame = frame;
         RValue_Free(&function);
