@@ -214,17 +214,17 @@ TEST_F(VmWithTest, TargetsVisitTheirInstancesInOrderAndRestoreSelfAndOther)
         world_->pendingChange.clear();
         world_->pendingActivation.clear();
         std::map<std::string, CInstance*> byLabel;
-        auto place = [&](const Instance& spec, std::vector<CInstance*>& list) {
-            CInstance* i = byLabel.count(spec.label) ? byLabel[spec.label] : world_->MakeInstance(spec.id, spec.object);
-            byLabel[spec.label] = i;
-            g_withLabels[i] = spec.label;
-            world_->Get(i).marked = spec.marked;
-            world_->Get(i).deactivated = spec.deactivated;
+        auto place = [&](const Instance& entry, std::vector<CInstance*>& list) {
+            CInstance* i = byLabel.count(entry.label) ? byLabel[entry.label] : world_->MakeInstance(entry.id, entry.object);
+            byLabel[entry.label] = i;
+            g_withLabels[i] = entry.label;
+            world_->Get(i).marked = entry.marked;
+            world_->Get(i).deactivated = entry.deactivated;
             list.push_back(i);
         };
-        for (const Instance& spec : row.room) place(spec, world_->room);
-        for (const Instance& spec : row.pendingChange) place(spec, world_->pendingChange);
-        for (const Instance& spec : row.pendingActivation) place(spec, world_->pendingActivation);
+        for (const Instance& entry : row.room) place(entry, world_->room);
+        for (const Instance& entry : row.pendingChange) place(entry, world_->pendingChange);
+        for (const Instance& entry : row.pendingActivation) place(entry, world_->pendingActivation);
         baseline_ = MemoryManager_Probe();
 
         EXPECT_EQ(Run("gml_with" + std::to_string(i)), row.seen);
