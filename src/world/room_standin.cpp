@@ -1,5 +1,6 @@
 // Stand-in until rooms are built.
 #include "world/room.h"
+#include "world/tiles.h"
 
 #include "core/seam_trace.h"
 #include "world/instance.h"
@@ -25,4 +26,8 @@ void Room_SetNextInstanceId(int32_t id)
     g_LoaderStandins.nextInstanceId = id;
     g_InstanceIdCounter = id;
 }
-void Room_SetNextTileId(int32_t id) { g_LoaderStandins.nextTileId = id; }
+void Room_SetNextTileId(int32_t id)
+{
+    g_LoaderStandins.nextTileId = id;
+    Room_TileIdCounter = id;
+}

@@ -3,6 +3,7 @@
 
 #include "world/command_line.h"
 #include "world/run_state.h"
+#include "world/tiles.h"
 
 #include <cmath>
 
@@ -35,6 +36,8 @@ TEST_P(WadHeader, EveryFieldByVersion)
     EXPECT_EQ(g.lastTileId, e.Number("header", "last_tile_id"));
     EXPECT_EQ(g_LoaderStandins.nextInstanceId, e.Number("header", "last_instance_id"));
     EXPECT_EQ(g_LoaderStandins.nextTileId, e.Number("header", "last_tile_id"));
+    // New tiles continue after the header's last one.
+    EXPECT_EQ(Room_NextTileId(), int32_t(uint32_t(e.Number("header", "last_tile_id")) + 1u));
     EXPECT_EQ(g.gameId, e.Number("header", "game_id"));
     char kept[33];
     for (int i = 0; i < 16; ++i) std::snprintf(kept + 2 * i, 3, "%02x", g.kept[i]);
