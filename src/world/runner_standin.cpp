@@ -97,10 +97,6 @@ void InitKSLFunctions()
     InitMiscFunctions();
 }
 
-// Nothing steps yet: the game-end code that Run_Start leaves ends the loop, and so does any other code,
-// since there is no room to run.
-void MainLoopTick() { g_Running = false; }
-void EndGame() {}
 void Runner_EndOfRun() {}
 void Runner_Shutdown()
 {
