@@ -36,11 +36,11 @@ void Script_ReleaseAll()
     g_scriptCount = 0;
 }
 
-// The global-variable object is the self and other of the global initialisation code. Instances derive
-// from the script-object base as their first base, so code that takes an instance takes it as one.
-CInstance* Script_GlobalSelf() { return reinterpret_cast<CInstance*>(g_GlobalObject); }
-
 }  // namespace
+
+// Instances derive from the script-object base as their first base, so code that takes an instance takes
+// the global object as one.
+CInstance* Script_GlobalSelf() { return reinterpret_cast<CInstance*>(g_GlobalObject); }
 
 CScript::CScript(const char* name) : name(name) {}
 

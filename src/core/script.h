@@ -51,6 +51,9 @@ public:
 // The seed with which stored source streams are unscrambled.
 constexpr int32_t SCRIPT_SOURCE_SEED = 0x4B56;
 
+// The global-variable object as the self and other of code that runs on it (global initialisation code,
+// room creation code with the script object model).
+CInstance* Script_GlobalSelf();
 void Script_Free();      // deletes every script and frees the table (shutdown)
 void Script_Shutdown();  // as Script_Free
 

@@ -124,6 +124,11 @@ void Background_FreeAll();
 CBackground* Background_Data(int32_t index);
 bool Background_Exists(int32_t index);
 int32_t Background_Find(const char* name);
+// The size of a background (rooms stretch their backgrounds to it); false when there is no such background.
+// Until backgrounds exist a replaceable source answers (by default: no background).
+using BackgroundSizeSource = bool (*)(int32_t index, int32_t* width, int32_t* height);
+BackgroundSizeSource Background_SetSizeSource(BackgroundSizeSource source);  // null restores the default
+bool Background_GetSize(int32_t index, int32_t* width, int32_t* height);
 
 // Fonts and text.
 void Font_Init();

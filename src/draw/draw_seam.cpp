@@ -134,6 +134,27 @@ CBackground* Background_Data(int32_t) { return nullptr; }
 bool Background_Exists(int32_t) { return false; }
 int32_t Background_Find(const char*) { return -1; }
 
+namespace {
+bool DrawSeam_NoBackground(int32_t, int32_t*, int32_t*) { return false; }
+BackgroundSizeSource g_drawSeamBackgroundSize = DrawSeam_NoBackground;
+}  // namespace
+
+BackgroundSizeSource Background_SetSizeSource(BackgroundSizeSource source)
+{
+    BackgroundSizeSource old = g_drawSeamBackgroundSize;
+    g_drawSeamBackgroundSize = source ? source : DrawSeam_NoBackground;
+    return old;
+}
+
+bool Background_GetSize(int32_t index, int32_t* width, int32_t* height)
+{
+    int32_t w = 0, h = 0;
+    if (!g_drawSeamBackgroundSize(index, &w, &h)) return false;
+    if (width) *width = w;
+    if (height) *height = h;
+    return true;
+}
+
 void Font_Init() { SeamTrace_Record("Font_Init"); }
 bool Font_Load(uint8_t*, uint32_t, uint8_t*)
 {

@@ -12,3 +12,5 @@ int32_t GR_Texture_CreateFromPage(uint8_t* data, uint32_t size, bool flag)
     s.pages.push_back({data, size, flag});
     return call < s.pageIds.size() ? s.pageIds[call] : int32_t(1000 + call);
 }
+
+void GR_Texture_SetInterpolation(bool) { SeamTrace_Record("GR_Texture_SetInterpolation"); }

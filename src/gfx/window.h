@@ -1,5 +1,8 @@
 // The game window, as the rest of the runtime needs it before the graphics device exists.
 #pragma once
+#include <cstdint>
 
 // Makes the window fit to sit behind a modal dialog (leaves exclusive full screen, shows the cursor).
 void Window_PrepareForDialog();
+// The cursor: 0 the arrow, -1 none (the game draws its own or hides it).
+void Window_SetCursor(int32_t cursor);

@@ -4,3 +4,4 @@
 #include "core/seam_trace.h"
 
 void Window_PrepareForDialog() { SeamTrace_Record("Window_PrepareForDialog"); }
+void Window_SetCursor(int32_t) { SeamTrace_Record("Window_SetCursor"); }

@@ -19,6 +19,8 @@ void Layer_RemoveInstance(CRoom* room, CInstance* instance);
 void Layer_InstanceDepthChanged(CRoom* room, CInstance* instance);
 int32_t Layer_FindLayerOfInstance(CRoom* room, int32_t instanceId);  // layer id or -1
 CLayer* Layer_FindById(CRoom* room, int32_t id);
+// The step's layer scrolling: each layer's timer, offsets and element animation.
+void Layer_UpdateScrolling(CRoom* room);
 int32_t Layer_GetDepth(CLayer* layer);  // 0 for null
 // Self of layer begin and end scripts; null when there is none.
 extern CInstance* Layer_ScriptInstance;
@@ -47,6 +49,15 @@ struct InstanceList {
     bool Contains(CInstance* instance) const;
     void Clear();  // count 0; the storage is kept
 };
+
+// Run commands.
+// The message followed by the number in decimal, in a buffer the next call reuses.
+const char* Command_FormatError(const char* message, int32_t number);
+// room_goto and the room variable: the room becomes the pending room change (transition kind 0); a room
+// that does not exist is a fatal error and the game ends (code -400).
+void Command_GotoRoom(int32_t room, int32_t kind);
+// game_end: the game ends after the current frame.
+void F_GameEnd();
 
 // Paths.
 class CPath {

@@ -18,6 +18,7 @@ void Layer_RemoveInstance(CRoom*, CInstance*) { SeamTrace_Record("Layer_RemoveIn
 void Layer_InstanceDepthChanged(CRoom*, CInstance*) { SeamTrace_Record("Layer_InstanceDepthChanged"); }
 int32_t Layer_FindLayerOfInstance(CRoom*, int32_t) { return -1; }
 CLayer* Layer_FindById(CRoom*, int32_t) { return nullptr; }
+void Layer_UpdateScrolling(CRoom*) { SeamTrace_Record("Layer_UpdateScrolling"); }
 int32_t Layer_GetDepth(CLayer*) { return 0; }
 
 void HandleCollision() { SeamTrace_Record("HandleCollision"); }

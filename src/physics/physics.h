@@ -1,5 +1,6 @@
 // Physics: the operations the rest of the runtime calls.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 struct CInstance;
@@ -58,10 +59,26 @@ public:
     void Destroy();  // joints, body and category lists
 };
 
-// The world of a room.
+// The world of a room; the room owns it.
 class CPhysicsWorld {
 public:
+    CPhysicsWorld() = default;
+    // A room's world: its scale in metres per pixel and the rate it steps at (frames per second).
+    CPhysicsWorld(float scale, int32_t updateSpeed);
+    // The world of a room copy: rate, iterations, scale and gravity of the other; no bodies.
+    explicit CPhysicsWorld(const CPhysicsWorld* other);
+    ~CPhysicsWorld();
+    CPhysicsWorld(const CPhysicsWorld&) = delete;
+    CPhysicsWorld& operator=(const CPhysicsWorld&) = delete;
+    static void* operator new(size_t size);
+    static void operator delete(void* p);
+
+    void SetGravity(float x, float y);  // metres per second squared
+
     float pixelToMetre = 0.1f;  // metres per pixel
+    int32_t updateSpeed = 0;
+    float gravityX = 0.0f;
+    float gravityY = 0.0f;
     // Makes the instance's body from the fixture and stores its physics object in the instance.
     void CreateBody(CPhysicsFixture* fixture, CInstance* instance, float offsetX, float offsetY);
     void DestroyBody(CPhysicsObject* object);

@@ -60,7 +60,28 @@ void CPhysicsFixture::FreePoints()
     pointCount = pointCapacity = 0;
 }
 
-// No world or body exists while physics is a seam, so these are never reached.
+// A world holds its settings only while physics is a seam: there is no library world to step.
+CPhysicsWorld::CPhysicsWorld(float scale, int32_t speed) : pixelToMetre(scale), updateSpeed(speed)
+{
+    SeamTrace_Record("CPhysicsWorld::CPhysicsWorld");
+}
+CPhysicsWorld::CPhysicsWorld(const CPhysicsWorld* other)
+    : pixelToMetre(other->pixelToMetre), updateSpeed(other->updateSpeed), gravityX(other->gravityX),
+      gravityY(other->gravityY)
+{
+    SeamTrace_Record("CPhysicsWorld::CopyFrom");
+}
+CPhysicsWorld::~CPhysicsWorld() = default;
+void* CPhysicsWorld::operator new(size_t size) { return MemAlloc(size); }
+void CPhysicsWorld::operator delete(void* p) { MemFree(p); }
+void CPhysicsWorld::SetGravity(float x, float y)
+{
+    SeamTrace_Record("CPhysicsWorld::SetGravity");
+    gravityX = x;
+    gravityY = y;
+}
+
+// No body exists while physics is a seam, so these are never reached.
 void CPhysicsObject::SetPosition(float, float) {}
 void CPhysicsObject::SetRotation(float) {}
 void CPhysicsObject::SetLinearVelocity(float, float) {}

@@ -12,10 +12,10 @@
 #include "world/object.h"
 #include "world/room.h"
 #include "world/room_change.h"
+#include "world/run_state.h"
 #include "world/timeline.h"
 
 int32_t g_EventDepth = 0;
-int64_t g_EventTraceFrame = 0;
 
 namespace {
 
@@ -31,19 +31,29 @@ void EventTrace_Load()
     if (path && *path) g_eventTraceFile = std::fopen(path, "a");
 }
 
-void EventTrace_Write(int32_t type, int32_t number, int32_t object, CInstance* self)
+void EventTrace_Line(const char* line)
 {
-    if (!g_eventTraceLoaded) EventTrace_Load();
-    if (!g_eventTraceFile && !g_eventTraceHook) return;
-    char line[128];
-    std::snprintf(line, sizeof line, "E %" PRId64 " %d %d %d %d %d\n", g_EventTraceFrame,
-                  Run_Room ? Run_RoomIndex : -1, type, number, object, self ? self->id : -1);
     if (g_eventTraceFile) {
         std::fputs(line, g_eventTraceFile);
         // A crash must not lose the lines before it.
         std::fflush(g_eventTraceFile);
     }
     if (g_eventTraceHook) g_eventTraceHook(line, g_eventTraceUser);
+}
+
+bool EventTrace_On()
+{
+    if (!g_eventTraceLoaded) EventTrace_Load();
+    return g_eventTraceFile || g_eventTraceHook;
+}
+
+void EventTrace_Write(int32_t type, int32_t number, int32_t object, CInstance* self)
+{
+    if (!EventTrace_On()) return;
+    char line[128];
+    std::snprintf(line, sizeof line, "E %" PRId64 " %d %d %d %d %d\n", g_FrameCounter,
+                  Run_Room ? Run_RoomIndex : -1, type, number, object, self ? self->id : -1);
+    EventTrace_Line(line);
 }
 
 struct EventGlobalsSaved {
@@ -75,6 +85,15 @@ void EventTrace_Reload()
     if (g_eventTraceFile) std::fclose(g_eventTraceFile);
     g_eventTraceFile = nullptr;
     EventTrace_Load();
+}
+
+void EventTrace_CreationCode(int32_t codeIndex, int32_t selfId)
+{
+    if (!EventTrace_On()) return;
+    char line[128];
+    std::snprintf(line, sizeof line, "C %" PRId64 " %d %d %d\n", g_FrameCounter, Run_Room ? Run_RoomIndex : -1,
+                  codeIndex, selfId);
+    EventTrace_Line(line);
 }
 
 CEvent* Event_FindHandler(int32_t objectIndex, int32_t type, int32_t number, int32_t* found)

@@ -27,9 +27,10 @@ bool Event_AllowedDuringRoomChange(CInstance* self, int32_t type);
 extern int32_t g_EventDepth;  // PerformEvent calls in progress
 
 // ---- Test trace ----
-// One line per handler run and per timeline moment: "E <frame> <room> <type> <number> <event_object>
-// <self id>", appended to the file named by KV_TEST_EVENT_LOG and handed to the hook.
-extern int64_t g_EventTraceFrame;  // the step's frame counter
+// One line per handler run and per timeline moment, "E <frame> <room> <type> <number> <event_object>
+// <self id>", and per creation code run (below), appended to the file named by KV_TEST_EVENT_LOG and handed to the hook.
 using EventTraceHook = void (*)(const char* line, void* user);
 void EventTrace_SetHook(EventTraceHook hook, void* user);  // null removes it
 void EventTrace_Reload();  // reads KV_TEST_EVENT_LOG again (closing the file it had)
+// A creation code run: "C <frame> <room> <code index> <self id>" (the temporary instance has id 0).
+void EventTrace_CreationCode(int32_t codeIndex, int32_t selfId);

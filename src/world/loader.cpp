@@ -149,16 +149,6 @@ bool Loader_PatchChain(WadReader& reader, LoaderOperandMarks& marks, uint32_t fi
     return true;
 }
 
-uint32_t Loader_RoomOrderOffset(int32_t version)
-{
-    if (version <= 7) return 0x24;
-    if (version <= 9) return 0x64;
-    if (version == 10) return 0x68;
-    if (version == 11) return 0x70;
-    if (version == 12) return 0x78;
-    if (version == 13) return 0x7C;
-    return 0x80;
-}
 
 // Up to version 7 the room order starts at 0x24, where later headers keep the project name and the
 // version numbers: a field the order covers is a room index, not that field.
@@ -392,6 +382,17 @@ std::string Loader_AbsolutePath(const char* path)
 }
 
 }  // namespace
+
+uint32_t Loader_RoomOrderOffset(int32_t version)
+{
+    if (version <= 7) return 0x24;
+    if (version <= 9) return 0x64;
+    if (version == 10) return 0x68;
+    if (version == 11) return 0x70;
+    if (version == 12) return 0x78;
+    if (version == 13) return 0x7C;
+    return 0x80;
+}
 
 void Loader_SetLinkSource(GameLinkSource source) { g_loaderLinkSource = source; }
 
@@ -936,6 +937,8 @@ void UnloadGameData()
 {
     Path_Init();
     TimeLine_Unload();
+    // Room records and creation codes point into the data.
+    Room_FreeAll();
     Loader_FreeRecord();
 }
 

@@ -130,6 +130,9 @@ void InitWorkingDirectory(const char* path);
 // The open-file dialog for a game file; a memory-manager path, or null when cancelled.
 char* ChooseGameFile();
 
+// Offset of the room order's count word in a header body of that bytecode version.
+uint32_t Loader_RoomOrderOffset(int32_t version);
+
 // Records a failed check of the reader: logs "Game data is damaged: %s\n" once per load.
 void Wad_RecordDamage(const char* what);
 

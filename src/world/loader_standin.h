@@ -28,8 +28,6 @@ struct LoaderStandinSetName {
 struct LoaderStandins {
     std::vector<LoaderStandinChunk> chunks;  // chunk loaders and Room_LoadOrder (body = the header)
     std::vector<double> fps;                 // FrameTimer_SetFPS
-    int32_t nextInstanceId = 0;
-    int32_t nextTileId = 0;
     int kslCalls = 0;                        // InitKSLFunctions
 
     // Texture pages: the ids handed out in call order; past the end of pageIds: 1000 + call number.

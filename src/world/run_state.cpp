@@ -11,6 +11,11 @@ bool g_ChildGame = false;
 char* g_ProjectName = nullptr;
 uint32_t g_WindowFlags = 0;
 char* g_WorkingDirectory = nullptr;
+int32_t g_Score = 0;
+int32_t g_Lives = -1;
+int32_t g_CursorSprite = -1;
+int32_t g_TransitionKind = 0;
+int64_t g_FrameCounter = 0;
 
 void GameFile_Set(const char* path)
 {

@@ -16,3 +16,11 @@ void GameFile_Set(const char* path);  // copies; null or empty clears
 
 // working_directory: the game file's folder with its trailing '/', set while the game loads; null before.
 extern char* g_WorkingDirectory;
+
+// The game globals a run starts with and room flow resets: score, lives, the cursor sprite (-1 none), the
+// kind of room transition, and the frame counter (advanced after each step; the event trace shows it).
+extern int32_t g_Score;
+extern int32_t g_Lives;
+extern int32_t g_CursorSprite;
+extern int32_t g_TransitionKind;
+extern int64_t g_FrameCounter;

@@ -14,6 +14,7 @@ bool InitRunnerSystems();
 void RunnerStartup();
 void InitKSLFunctions();  // registers every built-in function (pass 1, for the header chunk)
 void MainLoopTick();
+void EnterMainLoop();  // Run_Start hands over to the main loop
 void EndGame();
 void Runner_EndOfRun();
 void Runner_Shutdown();

@@ -20,7 +20,9 @@
 #include "world/object.h"
 #include "world/object_base.h"
 #include "world/paths.h"
+#include "world/room.h"
 #include "world/room_change.h"
+#include "world/roomflow.h"
 #include "world/run_state.h"
 
 bool InitRunnerSystems()
@@ -47,13 +49,6 @@ bool PrepareGameStandin()
     return true;
 }
 
-// No room runs yet, so every game starts as one without rooms: it ends at the first frame.
-void RunStartStandin()
-{
-    RoomChangeCode = ROOM_CHANGE_GAME_END;
-    g_Running = true;
-}
-
 // A failure leaves the running flag off, so the run ends with status 1.
 void StartGameStandin()
 {
@@ -66,7 +61,7 @@ void StartGameStandin()
     DebugConsole->Output("PrepareGame()\n");
     if (!PrepareGameStandin()) return;
     DebugConsole->Output("Run_Start\n");
-    RunStartStandin();
+    Run_Start();
 }
 
 }  // namespace
@@ -102,7 +97,9 @@ void Runner_Shutdown()
 {
     // The next run cycle registers the built-ins again.
     Function_Free();
-    // Objects' event code is named by the game data: they go before it.
+    // Rooms, their instances and the objects' event code are named by the game data: they go before it.
+    FreePersistentInstances();
+    Room_FreeAll();
     Object_FreeAll();
     UnloadGameData();
 }

@@ -17,133 +17,11 @@ int32_t Room_NextTileId()
 
 // ---- tile records ---------------------------------------------------------------------------------------
 
-// One allocation: this header, count record addresses, then (when owns) the records themselves.
-struct TileRecordBlock {
-    int32_t refs;
-    int32_t count;
-    bool owns;
-    const void** addresses;
-};
-
-namespace {
-
-TileRecordBlock* TileRecords_NewBlock(int32_t count, bool owns)
-{
-    size_t bytes = sizeof(TileRecordBlock) + size_t(count) * sizeof(void*) +
-                   (owns ? size_t(count) * sizeof(RoomTile) : 0);
-    auto* block = static_cast<TileRecordBlock*>(MemAlloc(bytes));
-    if (block == nullptr) return nullptr;
-    block->refs = 1;
-    block->count = count;
-    block->owns = owns;
-    block->addresses = reinterpret_cast<const void**>(block + 1);
-    return block;
-}
-
-RoomTile* TileRecords_OwnedRecord(TileRecordBlock* block, int32_t i)
-{
-    auto* records = reinterpret_cast<RoomTile*>(block->addresses + block->count);
-    return records + i;
-}
-
-void TileRecords_Release(TileRecordBlock* block)
-{
-    if (block != nullptr && --block->refs == 0) MemFree(block);
-}
-
-// A new owning block of count + extra records holding copies of the first count records of source.
-TileRecordBlock* TileRecords_CopyBlock(const TileRecords& source, int32_t extra)
-{
-    int32_t count = source.Count();
-    TileRecordBlock* block = TileRecords_NewBlock(count + extra, true);
-    if (block == nullptr) return nullptr;
-    for (int32_t i = 0; i < count + extra; ++i) block->addresses[i] = TileRecords_OwnedRecord(block, i);
-    for (int32_t i = 0; i < count; ++i) {
-        RoomTile t = source.At(i);
-        std::memcpy(TileRecords_OwnedRecord(block, i), &t, sizeof t);
-    }
-    return block;
-}
-
-}  // namespace
-
-TileRecords::TileRecords(const TileRecords& other) : block_(other.block_)
-{
-    if (block_ != nullptr) ++block_->refs;
-}
-
-TileRecords& TileRecords::operator=(const TileRecords& other)
-{
-    if (other.block_ != nullptr) ++other.block_->refs;
-    TileRecords_Release(block_);
-    block_ = other.block_;
-    return *this;
-}
-
-TileRecords::TileRecords(TileRecords&& other) noexcept : block_(other.block_) { other.block_ = nullptr; }
-
-TileRecords& TileRecords::operator=(TileRecords&& other) noexcept
-{
-    if (this != &other) {
-        TileRecords_Release(block_);
-        block_ = other.block_;
-        other.block_ = nullptr;
-    }
-    return *this;
-}
-
-TileRecords::~TileRecords() { TileRecords_Release(block_); }
-
-int32_t TileRecords::Count() const { return block_ == nullptr ? 0 : block_->count; }
-
-RoomTile TileRecords::At(int32_t i) const
-{
-    RoomTile t;
-    std::memcpy(&t, block_->addresses[i], sizeof t);
-    return t;
-}
-
-bool TileRecords::Shared() const { return block_ != nullptr && block_->refs > 1; }
-
-bool TileRecords::OwnsRecords() const { return block_ != nullptr && block_->owns; }
-
-const void* TileRecords::RecordAddress(int32_t i) const { return block_->addresses[i]; }
-
-void TileRecords::Adopt(TileRecordBlock* block)
-{
-    TileRecords_Release(block_);
-    block_ = block;
-}
-
-void TileRecords_SetFromData(TileRecords& records, const void* const* addresses, int32_t count)
-{
-    if (count <= 0) {
-        records.Adopt(nullptr);
-        return;
-    }
-    TileRecordBlock* block = TileRecords_NewBlock(count, false);
-    if (block != nullptr) {
-        for (int32_t i = 0; i < count; ++i) block->addresses[i] = addresses[i];
-    }
-    records.Adopt(block);
-}
-
-void TileRecords_SetCopy(TileRecords& records, const TileRecords& source)
-{
-    // Built before the old block goes: source may be records itself.
-    TileRecordBlock* block = source.Count() == 0 ? nullptr : TileRecords_CopyBlock(source, 0);
-    records.Adopt(block);
-}
-
 int32_t TileRecords_Add(TileRecords& records, int32_t background, int32_t left, int32_t top, int32_t width,
                         int32_t height, double x, double y, double depth, float xscale, float yscale,
                         uint32_t colour)
 {
-    if (records.Count() == INT32_MAX) return -1;
-    // Never written in place: other rooms and the game data may hold the old records.
-    TileRecordBlock* block = TileRecords_CopyBlock(records, 1);
-    if (block == nullptr) return -1;
-    RoomTile& t = *TileRecords_OwnedRecord(block, block->count - 1);
+    RoomTile t;
     t.x = Real_ToInt32(x);
     t.y = Real_ToInt32(y);
     t.background = background;
@@ -156,11 +34,8 @@ int32_t TileRecords_Add(TileRecords& records, int32_t background, int32_t left, 
     t.xscale = xscale;
     t.yscale = yscale;
     t.colour = colour;
-    records.Adopt(block);
-    return t.id;
+    return records.Append(t) ? t.id : -1;
 }
-
-void TileRecords_Clear(TileRecords& records) { records.Adopt(nullptr); }
 
 // ---- running tiles --------------------------------------------------------------------------------------
 

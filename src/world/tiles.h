@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "world/room_records.h"
+
 // A tile of a room resource, as the game data lays it out (48 bytes).
 struct RoomTile {
     int32_t x;
@@ -49,51 +51,13 @@ int32_t Room_NextTileId();
 
 // ---- tile records of a room resource -------------------------------------------------------------------
 
-struct TileRecordBlock;
+using TileRecords = RoomRecords<RoomTile>;
 
-// Records of a loaded room lie in the game data (possibly unaligned, so they are read by copy); records
-// added at run time live in the block. Blocks are shared by the rooms copied from one another and are never
-// changed once made: a change makes a new block, and the last holder frees the old one.
-class TileRecords {
-public:
-    TileRecords() = default;
-    TileRecords(const TileRecords& other);  // shares the block
-    TileRecords& operator=(const TileRecords& other);
-    TileRecords(TileRecords&& other) noexcept;
-    TileRecords& operator=(TileRecords&& other) noexcept;
-    ~TileRecords();
-
-    int32_t Count() const;
-    // A copy of record i; i must be in [0, Count()).
-    RoomTile At(int32_t i) const;
-    // True when another holder uses the same block.
-    bool Shared() const;
-    // True when the records live in the block itself (a copy or a run-time addition).
-    bool OwnsRecords() const;
-    // The record addresses, for code that must tell records in the data from allocated ones.
-    const void* RecordAddress(int32_t i) const;
-
-private:
-    friend void TileRecords_SetFromData(TileRecords&, const void* const*, int32_t);
-    friend void TileRecords_SetCopy(TileRecords&, const TileRecords&);
-    friend int32_t TileRecords_Add(TileRecords&, int32_t, int32_t, int32_t, int32_t, int32_t, double, double,
-                                   double, float, float, uint32_t);
-    friend void TileRecords_Clear(TileRecords&);
-    void Adopt(TileRecordBlock* block);  // releases the current block, takes the new one (count 1)
-    TileRecordBlock* block_ = nullptr;
-};
-
-// Records in the loaded game data: count addresses of 48-byte records (checked by the caller).
-void TileRecords_SetFromData(TileRecords& records, const void* const* addresses, int32_t count);
-// A block of its own holding copies of the source's records (a room that owns its records).
-void TileRecords_SetCopy(TileRecords& records, const TileRecords& source);
 // room_tile_add: a new block with the old records and one more with the next tile id; x, y and depth come
-// from reals and are truncated by the checked conversion. Returns the id.
+// from reals and are truncated by the checked conversion. Returns the id (-1 without memory).
 int32_t TileRecords_Add(TileRecords& records, int32_t background, int32_t left, int32_t top, int32_t width,
                         int32_t height, double x, double y, double depth, float xscale, float yscale,
                         uint32_t colour);
-// room_tile_clear: lets go of the block; the room holds no records.
-void TileRecords_Clear(TileRecords& records);
 
 // ---- the running room's tiles ----------------------------------------------------------------------------
 

@@ -398,13 +398,13 @@ TEST_P(DispatchTest, TraceOfANestedDispatchEqualsItsGolden)
         CInstance* q = Make(kQ);
         Perform_Event(n, n, 3, 0);
         Perform_Event(a, q, 4, kQ);
-        g_EventTraceFrame = 7;
+        g_FrameCounter = 7;
         TimeLine_PerformMoment(n, q, 2, 1);
         SetCurrentRoom(nullptr);
         Perform_Event(q, n, 3, 0);  // no handler: no line
         Perform_Event(n, a, 7, 1);
         SetCurrentRoom(room_);
-        g_EventTraceFrame = 0;
+        g_FrameCounter = 0;
     }
     EventTrace_Reload();
     const std::string golden = kvtest::ReadFile(wadtest::SourceDir() + "/tests/world/golden/event_trace_nested.txt");

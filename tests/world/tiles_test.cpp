@@ -300,7 +300,7 @@ TEST_F(TilesTest, RunningTilesAreMadeFromTheRecordsInRecordOrder)
 {
     TilesTestData data;
     TileRecords records;
-    TileRecords_SetFromData(records, data.addresses, 2);
+    records.SetFromData(data.addresses, 2);
     RunningTiles tiles;
     RunningTiles_FromRecords(tiles, records);
     ASSERT_EQ(tiles.count, 2);
@@ -372,7 +372,7 @@ TEST_F(TilesTest, RecordsSharedBetweenRoomsAreCopiedBeforeAChangeAndFreedByTheLa
     std::memcpy(pristine, data.bytes, sizeof pristine);
     {
         TileRecords loaded;  // a room loaded from the data
-        TileRecords_SetFromData(loaded, data.addresses, 2);
+        loaded.SetFromData(data.addresses, 2);
         EXPECT_FALSE(loaded.OwnsRecords());
         EXPECT_EQ(loaded.RecordAddress(1), data.addresses[1]);
 
@@ -390,16 +390,16 @@ TEST_F(TilesTest, RecordsSharedBetweenRoomsAreCopiedBeforeAChangeAndFreedByTheLa
         EXPECT_EQ(loaded.At(2).id, 701);
 
         TileRecords duplicate;  // a room that owns its records
-        TileRecords_SetCopy(duplicate, running);
+        duplicate.SetCopy(running);
         EXPECT_TRUE(duplicate.OwnsRecords());
         EXPECT_NE(duplicate.RecordAddress(0), data.addresses[0]);
         EXPECT_EQ(duplicate.At(1).id, 501);
-        TileRecords_SetCopy(duplicate, duplicate);  // from itself
+        duplicate.SetCopy(duplicate);  // from itself
         EXPECT_EQ(duplicate.Count(), 2);
         EXPECT_EQ(duplicate.At(0).x, 10);
 
         TileRecords third = loaded;
-        TileRecords_Clear(loaded);  // room_tile_clear on one holder
+        loaded.Clear();  // room_tile_clear on one holder
         EXPECT_EQ(loaded.Count(), 0);
         EXPECT_EQ(third.Count(), 3);
         EXPECT_EQ(third.At(2).id, 701);

@@ -18,6 +18,7 @@
 #include "world/object.h"
 #include "world/room.h"
 #include "world/room_change.h"
+#include "world/run_state.h"
 #include "world/timeline.h"
 
 #include <array>

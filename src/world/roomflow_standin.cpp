@@ -1,4 +1,0 @@
-// Stand-in until room flow is built.
-#include "world/runner.h"
-
-void EndGame() {}
