@@ -27,16 +27,27 @@ bool Extension_Prepare()
     return true;
 }
 
+namespace {
+bool g_extensionInitialiseResult = true;
+bool g_extensionFinaliseResult = true;
+}  // namespace
+
+void Extension_SetSeamResults(bool initialise, bool finalise)
+{
+    g_extensionInitialiseResult = initialise;
+    g_extensionFinaliseResult = finalise;
+}
+
 bool Extension_Initialise()
 {
     SeamTrace_Record("Extension_Initialise");
-    return true;
+    return g_extensionInitialiseResult;
 }
 
 bool Extension_Finalise()
 {
     SeamTrace_Record("Extension_Finalise");
-    return true;
+    return g_extensionFinaliseResult;
 }
 
 int32_t Extension_FindFunction(const char*) { return -1; }

@@ -26,7 +26,12 @@ InstanceList g_ObjectChangeList = {nullptr, 0, 0};
 InstanceList g_DepthChangeList = {nullptr, 0, 0};
 InstanceList g_ActivationList = {nullptr, 0, 0};
 
-int32_t Instance_NextId() { return ++g_InstanceIdCounter; }
+int32_t Instance_NextId()
+{
+    // Wraps instead of overflowing: the game header may hold any last id.
+    g_InstanceIdCounter = int32_t(uint32_t(g_InstanceIdCounter) + 1u);
+    return g_InstanceIdCounter;
+}
 
 int32_t Instance_SlotCount()
 {

@@ -25,16 +25,22 @@ RoomVector<CRoom*> g_rooms;
 RoomVector<char*> g_roomNames;
 RoomVector<int32_t> g_roomOrder;
 
-void Room_FreeTables()
+// The rooms and their names (the play order comes from the header and stays).
+void Room_FreeRooms()
 {
-    SetCurrentRoom(nullptr);
     for (CRoom* room : g_rooms) delete room;
     for (char* text : g_roomNames) MemFree(text);
     RoomVector<CRoom*>().swap(g_rooms);
     RoomVector<char*>().swap(g_roomNames);
-    RoomVector<int32_t>().swap(g_roomOrder);
     // The code table holds the rooms' creation codes.
     Code_Main_Free();
+}
+
+void Room_FreeTables()
+{
+    SetCurrentRoom(nullptr);
+    Room_FreeRooms();
+    RoomVector<int32_t>().swap(g_roomOrder);
 }
 
 int32_t Room_Append(CRoom* room)
@@ -76,7 +82,7 @@ bool Room_Load(uint8_t* body, uint32_t size, uint8_t* base)
     const uint32_t list = r.ChunkStart();
     uint32_t count = 0;
     if (!r.List(list, &count)) return false;
-    Room_FreeTables();
+    Room_FreeRooms();
     g_rooms.assign(count, nullptr);
     g_roomNames.assign(count, nullptr);
     for (uint32_t i = 0; i < count; ++i) {

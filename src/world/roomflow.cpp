@@ -87,8 +87,10 @@ void Flow_PlaceCarried(CRoom* room)
             Layer_AddInstance(room, placed);
             Collision_AddInstance(placed);
         }
-        // The carried state is active, at its own depth.
-        InstanceList_InsertByDepth(room, placed);
+        // The carried state is active, at its own depth: an instance that was deactivated, or whose depth
+        // changed, moves to its place in the active list.
+        if (placed->listKind != INSTANCE_IN_ACTIVE_LIST || placed->depth != placed->depthKey)
+            InstanceList_InsertByDepth(room, placed);
         placed->carriedOver = true;
         delete carried;
     }

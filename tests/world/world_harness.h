@@ -18,6 +18,7 @@
 #include "world/object.h"
 #include "world/room.h"
 #include "world/room_change.h"
+#include "world/roomflow.h"
 #include "world/run_state.h"
 #include "world/timeline.h"
 
@@ -41,6 +42,9 @@ enum class Op {
     CreateOwn,      // an instance of self's object in the running room, then its create event
     SetRelative,    // argument_relative set inside the handler
     Fail,           // the handler reports a runtime error
+    Destroy,        // self marked for deletion and counted, as the destroy command leaves it
+    ChangeObject,   // arg: the object self changes to (instance_change)
+    SetX,           // arg: self's x
 };
 struct Step {
     Op op;
@@ -70,11 +74,30 @@ struct TimelineDef {
     std::string name;
     std::vector<MomentDef> moments;
 };
+// A room and its instance records; a creation code is a handler (none when withCode is false).
+struct InstanceDef {
+    int32_t object;
+    int32_t id;
+    Handler code;
+    bool withCode = false;
+    int32_t x = 0;
+    int32_t y = 0;
+};
+struct RoomDef {
+    std::string name;
+    bool persistent = false;
+    std::vector<InstanceDef> instances;
+    Handler code;
+    bool withCode = false;
+};
 struct GameDef {
     std::vector<ObjectDef> objects;
     std::vector<TimelineDef> timelines;
     std::vector<Handler> scripts;  // script i is "kvt_s<i>"
     int32_t lastInstanceId = 100000;
+    // With rooms the harness makes no room of its own: room flow starts them.
+    std::vector<RoomDef> rooms;
+    std::vector<int32_t> order;  // the play order; empty: every room in slot order
 };
 
 // One handler run, as seen from inside it.
@@ -122,6 +145,18 @@ inline void RunStep(const Step& s, CInstance* self, CInstance* other, Mode mode)
         break;
     case Op::SetRelative: g_ActionRelative = true; break;
     case Op::Fail: RuntimeError("kvt handler failure (%s)", ModeName(mode)); break;
+    case Op::Destroy:
+        if (self && !self->markedForDeletion) {
+            self->markedForDeletion = true;
+            ++Room_MarkedCount;
+        }
+        break;
+    case Op::ChangeObject:
+        if (self) self->SetObjectIndex(s.arg);
+        break;
+    case Op::SetX:
+        if (self) self->x = float(s.arg);
+        break;
     }
 }
 
@@ -163,6 +198,21 @@ inline void Kvt_Fail(RValue* r, CInstance* s, CInstance* o, int32_t argc, RValue
     RunStep({Op::Fail, HarnessArg(argc, a)}, s, o, Mode::Bytecode);
     RValue_SetReal(r, 0);
 }
+inline void Kvt_Destroy(RValue* r, CInstance* s, CInstance* o, int32_t argc, RValue* a)
+{
+    RunStep({Op::Destroy, HarnessArg(argc, a)}, s, o, Mode::Bytecode);
+    RValue_SetReal(r, 0);
+}
+inline void Kvt_ChangeObject(RValue* r, CInstance* s, CInstance* o, int32_t argc, RValue* a)
+{
+    RunStep({Op::ChangeObject, HarnessArg(argc, a)}, s, o, Mode::Bytecode);
+    RValue_SetReal(r, 0);
+}
+inline void Kvt_SetX(RValue* r, CInstance* s, CInstance* o, int32_t argc, RValue* a)
+{
+    RunStep({Op::SetX, HarnessArg(argc, a)}, s, o, Mode::Bytecode);
+    RValue_SetReal(r, 0);
+}
 
 inline const char* BuiltinName(Op op)
 {
@@ -174,6 +224,9 @@ inline const char* BuiltinName(Op op)
     case Op::CreateOwn: return "kvt_create_own";
     case Op::SetRelative: return "kvt_set_relative";
     case Op::Fail: return "kvt_fail";
+    case Op::Destroy: return "kvt_destroy";
+    case Op::ChangeObject: return "kvt_change_object";
+    case Op::SetX: return "kvt_set_x";
     }
     return nullptr;
 }
@@ -233,7 +286,10 @@ public:
                  {"kvt_room_change", Kvt_RoomChange},
                  {"kvt_create_own", Kvt_CreateOwn},
                  {"kvt_set_relative", Kvt_SetRelative},
-                 {"kvt_fail", Kvt_Fail}})
+                 {"kvt_fail", Kvt_Fail},
+                 {"kvt_destroy", Kvt_Destroy},
+                 {"kvt_change_object", Kvt_ChangeObject},
+                 {"kvt_set_x", Kvt_SetX}})
             vmtest::Builtin(name, fn);
         EventTrace_SetHook(HarnessTraceHook, nullptr);
     }
@@ -249,6 +305,8 @@ public:
     {
         delete room_;
         room_ = nullptr;
+        RoomArray_SetLength(0);
+        FreePersistentInstances();
         SetCurrentRoom(nullptr);
         Run_RoomIndex = -1;
         Instances_DeleteAll();
@@ -329,6 +387,27 @@ public:
             timelines << "]),";
         }
         timelines << "]";
+        std::ostringstream rooms, order;
+        rooms << "[";
+        for (const RoomDef& r : game.rooms) {
+            rooms << "fk.Room(" << Py(r.name) << ", persistent=" << (r.persistent ? "True" : "False") << ", code=";
+            if (r.withCode) rooms << Py(entry(r.code, "gml_RoomCC_" + r.name, false));
+            else rooms << "None";
+            rooms << ", instances=[";
+            for (size_t i = 0; i < r.instances.size(); ++i) {
+                const InstanceDef& d = r.instances[i];
+                rooms << "fk.Instance(" << d.x << ", " << d.y << ", obj=" << d.object << ", id=" << d.id << ", code=";
+                if (d.withCode) rooms << Py(entry(d.code, "gml_Inst_" + r.name + "_" + std::to_string(i), false));
+                else rooms << "None";
+                rooms << "),";
+            }
+            rooms << "]),";
+        }
+        rooms << "]";
+        order << "[";
+        for (size_t i = 0; i < (game.order.empty() ? game.rooms.size() : game.order.size()); ++i)
+            order << (game.order.empty() ? int32_t(i) : game.order[i]) << ",";
+        order << "]";
         if (entries.size() > size_t(kMaxNative)) {
             ADD_FAILURE() << "too many handlers for the native table";
             return false;
@@ -342,12 +421,19 @@ public:
         py << "import sys\nsys.path.insert(0, " << Py(wadtest::SourceDir() + "/tools") << ")\n"
            << "import formkit as fk\nfrom formkit import asm\n"
            << "objects = " << objects.str() << "\ntimelines = " << timelines.str() << "\n"
+           << "rooms = " << rooms.str() << "\norder = " << order.str() << "\n"
            << "plain = fk.Container.strg\n"
            << "def strg(self, *a, **k):\n"
            << "    if objects: self.objt(objects)\n"
            << "    if timelines: self.tmln(timelines)\n"
+           << "    if rooms: self.room(rooms)\n"
            << "    return plain(self, *a, **k)\n"
            << "fk.Container.strg = strg\n"
+           << "plain_gen8 = fk.Container.gen8\n"
+           << "def gen8(self, *a, **k):\n"
+           << "    k.setdefault('room_order', order)\n"
+           << "    return plain_gen8(self, *a, **k)\n"
+           << "fk.Container.gen8 = gen8\n"
            << "prog = asm.assemble(open(" << Py(stem + ".kvs") << ").read(), " << Py(stem + ".kvs") << ")\n"
            << "prog.write(" << Py(stem + ".win") << ", tables=" << Py(stem + ".tab") << ")\n";
         kvtest::WriteFile(stem + ".py", py.str());
@@ -396,6 +482,7 @@ public:
         for (int32_t i = 0; i < Script_Number(); ++i)
             if (CScript* script = Script_Data(i)) script->Compile();
         ObjectLists_Build();
+        if (!game.rooms.empty()) return true;
         room_ = new CRoom();
         SetCurrentRoom(room_);
         Run_RoomIndex = 0;
