@@ -120,6 +120,25 @@ struct CRoom {
     // Walks the active list from the greatest depth to the smallest: the order instances are drawn in.
     CInstance* DrawFirst() const { return active.tail; }
 
+    // Legacy tiles (tiles.h): the resource's records and the running room's tiles.
+    int32_t AddTile(int32_t background, int32_t left, int32_t top, int32_t width, int32_t height, double x, double y,
+                    double depth, float xscale, float yscale, uint32_t colour)
+    {
+        return TileRecords_Add(tileRecords, background, left, top, width, height, x, y, depth, xscale, yscale, colour);
+    }
+    void ClearTileRecords() { tileRecords.Clear(); }
+    int32_t AddRunningTile(const RunningTile& tile) { return RunningTiles_Add(tiles, tile); }
+    int32_t FindTile(int32_t id) { return RunningTiles_Find(tiles, id); }
+    void DeleteTile(int32_t index) { RunningTiles_Delete(tiles, index); }
+    void DeleteTileLayer(float depth) { RunningTiles_DeleteLayer(tiles, depth); }
+    void DeleteTileAt(float depth, double x, double y) { RunningTiles_DeleteAt(tiles, depth, x, y); }
+    void HideTileLayer(float depth) { RunningTiles_HideLayer(tiles, depth); }
+    void ShowTileLayer(float depth) { RunningTiles_ShowLayer(tiles, depth); }
+    void ShiftTileLayer(float depth, double dx, double dy) { RunningTiles_ShiftLayer(tiles, depth, dx, dy); }
+    void SetTileLayerDepth(float depth, float newDepth) { RunningTiles_SetLayerDepth(tiles, depth, newDepth); }
+    int32_t FindTileAt(float depth, double x, double y) const { return RunningTiles_FindAt(tiles, depth, x, y); }
+    void SortTiles() { RunningTiles_Sort(tiles); }
+
     char* caption = nullptr;
     int32_t speed = 30;
     int32_t width = 640;

@@ -42,6 +42,16 @@ struct RoomEntryReader {
         return r.Fail(uint32_t(offset > UINT32_MAX ? UINT32_MAX : offset), text);
     }
     bool Field(uint32_t at, uint32_t* out) { return r.U32(entry + at, out); }
+    // A text reference of the entry (null for 0).
+    bool Text(uint32_t at, const char** out, const char* what)
+    {
+        uint32_t reference = 0;
+        if (!Field(at, &reference)) return false;
+        // Checked on a reader that records nothing, so that the failure can name the room.
+        WadReader probe(r.Data(), r.Length(), false);
+        if (!probe.String(reference, out)) return Fail(entry + at, what);
+        return true;
+    }
     bool FieldF(uint32_t at, float* out) { return r.F32(entry + at, out); }
     // A word anywhere in the data.
     bool Word(uint64_t offset, uint32_t* out, const char* what)
@@ -71,7 +81,8 @@ struct RoomEntryReader {
         for (uint32_t i = 0; i < count; ++i) {
             uint32_t record = 0;
             if (!r.DataU32(list + 4 + i * 4, &record)) return false;
-            if (uint64_t(record) + recordSize > r.Length()) return Fail(list + 4 + uint64_t(i) * 4, text);
+            // Offset 0 is the container's own header, never a record.
+            if (record == 0 || uint64_t(record) + recordSize > r.Length()) return Fail(list + 4 + uint64_t(i) * 4, text);
             out->push_back(r.Data() + record);
             if (offsets) offsets->push_back(record);
         }
@@ -157,14 +168,15 @@ bool CRoom::LoadFromChunk(WadReader& r, uint32_t entryOffset, uint32_t index)
     Clear();
     const int32_t version = g_GameData.bytecodeVersion;
     RoomEntryReader e{r, entryOffset, index};
-    if (!r.InChunk(entryOffset, version > 5 ? kRoomEntry : kRoomEntryOld, "room entry outside the chunk"))
-        return false;
+    const uint32_t fixed = version > 5 ? kRoomEntry : kRoomEntryOld;
+    if (entryOffset < r.ChunkStart() || uint64_t(entryOffset) + fixed > r.ChunkEnd())
+        return e.Fail(entryOffset, "entry outside the chunk");
 
     uint32_t w[10];
     const char* text = nullptr;
-    if (!e.Field(0, &w[0]) || !r.String(w[0], &e.name)) return false;
+    if (!e.Text(0, &e.name, "name outside the data")) return false;
     SetName(e.name);
-    if (!e.Field(4, &w[1]) || !r.String(w[1], &text)) return false;
+    if (!e.Text(4, &text, "caption outside the data")) return false;
     MemFree(caption);
     caption = text ? String_Duplicate(text) : nullptr;
     for (uint32_t k = 2; k < 10; ++k)

@@ -169,6 +169,7 @@ void Room_LoadOrder(uint8_t* header, uint32_t size)
 {
     SeamTrace_Record("Room_LoadOrder");
     g_roomOrder.clear();
+    if (size < 2) return;
     const int32_t version = header[1];
     const uint32_t at = Loader_RoomOrderOffset(version);
     uint32_t count = 0;

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# kelvane -headless on a game with rooms: the first room's creation events, its creation codes in record
+# order, Game Start and the room's own creation code run, and the process then ends with status 0. Without
+# that creation code the run goes on into the main loop and ends there, also with status 0.
+set -u
+fail() { echo "FAIL: $*"; exit 1; }
+tmp=$(mktemp -d); trap 'rm -rf "$tmp"' EXIT
+python3 "$KV_SOURCE_DIR/tests/fixtures/room_cases.py" "$tmp/with" flow_rooms || fail "fixture"
+python3 "$KV_SOURCE_DIR/tests/fixtures/room_cases.py" "$tmp/without" --no-first-room-code flow_rooms || fail "fixture"
+
+run() {  # folder -> status in $rc, trace in $tmp/<folder>.log
+  KV_TEST_EVENT_LOG="$tmp/$1.log" SDL_VIDEODRIVER=offscreen timeout 60 "$KV_BUILD_DIR/kelvane" -headless \
+    -game "$tmp/$1/flow_rooms.win" -debugoutput "$tmp/$1.debug" >/dev/null 2>&1
+  rc=$?
+}
+
+# Code entries: 0 first room, 2-4 gml_Inst_a-c, 5 the objects' create; obj_plain 0, obj_keeper 1,
+# obj_other 2; Game Start is other 2, Room Start other 4.
+expected="E 0 0 0 0 0 100001
+C 0 0 2 100001
+E 0 0 0 0 1 100002
+C 0 0 3 100002
+E 0 0 0 0 2 100003
+E 0 0 0 0 0 100004
+C 0 0 4 100004
+C 0 0 0 0"
+run with
+[ "$rc" -eq 0 ] || fail "exit $rc, expected 0: $(tail -5 "$tmp/with.debug")"
+[ "$(cat "$tmp/with.log")" = "$expected" ] || fail "trace differs:
+$(diff <(echo "$expected") "$tmp/with.log")"
+
+run without
+[ "$rc" -eq 0 ] || fail "without the first room's code: exit $rc, expected 0: $(tail -5 "$tmp/without.debug")"
+grep -q "^C 0 0 0 " "$tmp/without.log" && fail "the first room's creation code ran"
+grep -q "^C 0 0 4 100004$" "$tmp/without.log" || fail "the instances' creation codes did not run"
+echo "room_flow: ok"
