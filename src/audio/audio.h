@@ -14,6 +14,8 @@ bool Wave_Init(uint8_t* body, uint32_t size, uint8_t* base);                 // 
 void Sound_InitHardware();
 bool Sound_Prepare();
 void Audio_Prepare();
+// Until the audio engine exists, tests may make Sound_Prepare fail.
+void Sound_SetSeamPrepareResult(bool result);
 
 // Once per frame, also while the debugger holds the game.
 void SoundTick();

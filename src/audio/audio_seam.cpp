@@ -37,10 +37,16 @@ bool Wave_Init(uint8_t*, uint32_t, uint8_t*)
 
 void Sound_InitHardware() { SeamTrace_Record("Sound_InitHardware"); }
 
+namespace {
+bool g_soundSeamPrepareResult = true;
+}
+
+void Sound_SetSeamPrepareResult(bool result) { g_soundSeamPrepareResult = result; }
+
 bool Sound_Prepare()
 {
     SeamTrace_Record("Sound_Prepare");
-    return true;
+    return g_soundSeamPrepareResult;
 }
 
 void Audio_Prepare() { SeamTrace_Record("Audio_Prepare"); }

@@ -53,7 +53,8 @@ CDS_Priority** DSPriority_GetTable(int32_t* count);
 
 // count triples {const char* key, double real, const char* text or null} -> index of a new ds_map; -1 none.
 int32_t DSMap_NewWithEntries(int32_t count, ...);
-void DS_SetGridAccessMode();
+// ds_grid_get and ds_grid_set with argument checks (checked) or without (release mode).
+void DS_SetGridAccessMode(bool checked);
 void InitDSFunctions();
 void InitBufferFunctions();
 

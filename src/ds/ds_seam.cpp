@@ -50,7 +50,7 @@ int32_t DSMap_NewWithEntries(int32_t, ...)
     SeamTrace_Record("DSMap_NewWithEntries");
     return -1;
 }
-void DS_SetGridAccessMode() {}
+void DS_SetGridAccessMode(bool) { SeamTrace_Record("DS_SetGridAccessMode"); }
 void InitDSFunctions() {}
 void InitBufferFunctions() {}
 

@@ -3,3 +3,4 @@
 #include <cstdint>
 
 bool Shader_Load(uint8_t* body, uint32_t size, uint8_t* base);  // SHDR
+void InitShaderFunctions();

@@ -10,3 +10,5 @@ bool Shader_Load(uint8_t* body, uint32_t size, uint8_t* base)
     g_LoaderStandins.chunks.push_back({"Shader_Load", body, size, base});
     return true;
 }
+
+void InitShaderFunctions() { SeamTrace_Record("InitShaderFunctions"); }

@@ -7,3 +7,5 @@
 int32_t GR_Texture_CreateFromPage(uint8_t* data, uint32_t size, bool flag);
 // Linear filtering on every sampler stage (on) or the nearest texel (off).
 void GR_Texture_SetInterpolation(bool on);
+// Shutdown: every texture of the table.
+void GR_Texture_FreeAll();

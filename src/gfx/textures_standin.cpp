@@ -14,3 +14,4 @@ int32_t GR_Texture_CreateFromPage(uint8_t* data, uint32_t size, bool flag)
 }
 
 void GR_Texture_SetInterpolation(bool) { SeamTrace_Record("GR_Texture_SetInterpolation"); }
+void GR_Texture_FreeAll() { SeamTrace_Record("GR_Texture_FreeAll"); }

@@ -6,3 +6,8 @@
 void Window_PrepareForDialog();
 // The cursor: 0 the arrow, -1 none (the game draws its own or hides it).
 void Window_SetCursor(int32_t cursor);
+// The main window at the header's size; false when it cannot be made.
+bool Window_Create(int32_t width, int32_t height);
+void Window_Destroy();
+// The 32 view-port records of the window-to-room mapping, all inactive.
+void Window_ClearViewPorts();

@@ -5,3 +5,10 @@
 
 void Window_PrepareForDialog() { SeamTrace_Record("Window_PrepareForDialog"); }
 void Window_SetCursor(int32_t) { SeamTrace_Record("Window_SetCursor"); }
+bool Window_Create(int32_t, int32_t)
+{
+    SeamTrace_Record("Window_Create");
+    return true;
+}
+void Window_Destroy() { SeamTrace_Record("Window_Destroy"); }
+void Window_ClearViewPorts() { SeamTrace_Record("Window_ClearViewPorts"); }

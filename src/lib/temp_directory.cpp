@@ -29,3 +29,9 @@ char* TempDirectory_Get()
     if (!g_TempDirectoryKept) TempDirectory_Init();
     return String_Duplicate(g_TempDirectoryKept);
 }
+
+void TempDirectory_Shutdown()
+{
+    MemFree(g_TempDirectoryKept);
+    g_TempDirectoryKept = nullptr;
+}

@@ -6,3 +6,5 @@
 void TempDirectory_Init();
 // New memory-manager text (the caller frees it); initialises on first use.
 char* TempDirectory_Get();
+// Shutdown: lets go of the kept text. The folder is shared with other programs, so nothing is deleted.
+void TempDirectory_Shutdown();

@@ -14,6 +14,7 @@ extern bool Profiler_Active;
 extern int64_t Profiler_LastFrameOverhead;  // microseconds of the profiler's own work in the last frame
 void Profiler_Init(const char* file, int32_t interval);
 void Profiler_Shutdown();
+void Profiler_FinalDump();  // end of run, when a profile dump was asked for
 void Profiler_BeginFrame();
 void Profiler_EndFrame();
 void Profiler_Enter(int32_t kind, int32_t id);

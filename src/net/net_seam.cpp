@@ -19,6 +19,7 @@ void InitNetworkFunctions() { SeamTrace_Record("InitNetworkFunctions"); }
 
 void Profiler_Init(const char*, int32_t) { SeamTrace_Record("Profiler_Init"); }
 void Profiler_Shutdown() { SeamTrace_Record("Profiler_Shutdown"); }
+void Profiler_FinalDump() { SeamTrace_Record("Profiler_FinalDump"); }
 void Profiler_BeginFrame() { SeamTrace_Record("Profiler_BeginFrame"); }
 void Profiler_EndFrame() { SeamTrace_Record("Profiler_EndFrame"); }
 void Profiler_Enter(int32_t, int32_t) { SeamTrace_Record("Profiler_Enter"); }

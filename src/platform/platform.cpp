@@ -10,6 +10,8 @@ bool g_PlatformVideoStarted = false;  // read by the message pump
 
 void Platform_Init() { std::memset(g_PointerStates, 0, sizeof g_PointerStates); }
 
+void Platform_Shutdown() {}
+
 bool Platform_StartVideo()
 {
     if (!g_PlatformVideoStarted) g_PlatformVideoStarted = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;

@@ -3,6 +3,8 @@
 
 // Zeroes the pointer-state table; the rest of the desktop set-up has nothing to do here.
 void Platform_Init();
+// The end of a run cycle's desktop set-up; nothing to release here.
+void Platform_Shutdown();
 
 // SDL video is started and stopped only through these, so the message pump can tell with one load
 // whether there is anything to pump.

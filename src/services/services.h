@@ -24,8 +24,8 @@ bool Extension_Load(uint8_t* body, uint32_t size, uint8_t* base);  // EXTN
 bool Extension_Prepare();     // defines the packages' constants
 bool Extension_Initialise();  // before the first room
 bool Extension_Finalise();    // game end
-// Until the extension packages exist, tests may make initialisation or finalisation fail.
-void Extension_SetSeamResults(bool initialise, bool finalise);
+// Until the extension packages exist, tests may make preparation, initialisation or finalisation fail.
+void Extension_SetSeamResults(bool prepare, bool initialise, bool finalise);
 // Id of the first extension function of that name over all packages, -1 when none.
 int32_t Extension_FindFunction(const char* name);
 // False when the index is outside the function table; the caller keeps and frees the arguments.

@@ -21,19 +21,21 @@ bool Extension_Load(uint8_t*, uint32_t, uint8_t*)
     return true;
 }
 
-bool Extension_Prepare()
-{
-    SeamTrace_Record("Extension_Prepare");
-    return true;
-}
-
 namespace {
+bool g_extensionPrepareResult = true;
 bool g_extensionInitialiseResult = true;
 bool g_extensionFinaliseResult = true;
 }  // namespace
 
-void Extension_SetSeamResults(bool initialise, bool finalise)
+bool Extension_Prepare()
 {
+    SeamTrace_Record("Extension_Prepare");
+    return g_extensionPrepareResult;
+}
+
+void Extension_SetSeamResults(bool prepare, bool initialise, bool finalise)
+{
+    g_extensionPrepareResult = prepare;
     g_extensionInitialiseResult = initialise;
     g_extensionFinaliseResult = finalise;
 }

@@ -28,7 +28,8 @@ struct LoaderStandinSetName {
 struct LoaderStandins {
     std::vector<LoaderStandinChunk> chunks;  // chunk loaders and Room_LoadOrder (body = the header)
     std::vector<double> fps;                 // FrameTimer_SetFPS
-    int kslCalls = 0;                        // InitKSLFunctions
+    bool deviceStarts = true;                // what GR_D3D_Init answers
+    std::vector<std::vector<int32_t>> displayModes;  // Display_SetAll: {width, height, frequency, bits}
 
     // Texture pages: the ids handed out in call order; past the end of pageIds: 1000 + call number.
     std::vector<int32_t> pageIds;

@@ -16,6 +16,15 @@ int32_t g_Lives = -1;
 int32_t g_CursorSprite = -1;
 int32_t g_TransitionKind = 0;
 int64_t g_FrameCounter = 0;
+double g_Health = 100.0;
+bool g_ShowScore = true;
+bool g_ShowLives = false;
+bool g_ShowHealth = false;
+bool g_CaptionsSet = false;
+RefString* g_CaptionScore = nullptr;
+RefString* g_CaptionLives = nullptr;
+RefString* g_CaptionHealth = nullptr;
+bool g_DrawEventsEnabled = true;
 
 void GameFile_Set(const char* path)
 {

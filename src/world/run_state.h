@@ -24,3 +24,15 @@ extern int32_t g_Lives;
 extern int32_t g_CursorSprite;
 extern int32_t g_TransitionKind;
 extern int64_t g_FrameCounter;
+// The classic counters and their captions (reference-counted texts, one reference held here).
+struct RefString;
+extern double g_Health;
+extern bool g_ShowScore;
+extern bool g_ShowLives;
+extern bool g_ShowHealth;
+extern bool g_CaptionsSet;
+extern RefString* g_CaptionScore;
+extern RefString* g_CaptionLives;
+extern RefString* g_CaptionHealth;
+// Drawing of the draw events: while off, the step draws nothing and the frame is not presented.
+extern bool g_DrawEventsEnabled;

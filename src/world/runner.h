@@ -20,6 +20,19 @@ void Runner_EndOfRun();
 void Runner_Shutdown();
 void ResetRunGlobals();
 
+// The stages of start-up: each false leaves the running flag off, so the main loop does not run.
+bool StartGame();        // pass 2, preparation, the first room
+bool GraphicsStartup();  // the display mode, the device, the resource textures
+bool PrepareGame();      // a failing step shows its message and stops the preparation
+// The run's counters, captions and switches to their starting values.
+void InitScoreCaptions();
+// ksl_release_mode: the built-ins that check their arguments (checks on) or the faster ones.
+void SetReleaseMode(bool checksOn);
+extern bool g_ReleaseChecks;  // on by default
+// Tests follow the shutdown through this hook: one call per step, with the step's name.
+using RunnerStepHook = void (*)(const char* step);
+void Runner_SetStepHook(RunnerStepHook hook);  // null removes it
+
 // The run cycle calls its steps through this table so that tests can put recording fakes in.
 struct RunCycleSteps {
     bool (*initRunnerSystems)();

@@ -97,12 +97,12 @@ public:
             worldtest::g_traceLines.push_back("exit " + std::to_string(status) + "\n");
         });
         g_RunFlags.headless = false;
-        Extension_SetSeamResults(true, true);
+        Extension_SetSeamResults(true, true, true);
     }
     void TearDown() override
     {
         g_RunFlags.headless = false;
-        Extension_SetSeamResults(true, true);
+        Extension_SetSeamResults(true, true, true);
         Platform_SetExitHook(oldExit_);
         WorldHarness::TearDown();
     }
@@ -314,7 +314,7 @@ TEST_P(RoomFlowTest, GameEndWithoutARoomOrAfterFailedExtensionsDoesNoHarm)
     SeamTrace_Enable(false);
     EXPECT_EQ(Trace(), "");
 
-    Extension_SetSeamResults(false, true);
+    Extension_SetSeamResults(true, false, true);
     StartFirstRoom();
     EXPECT_EQ(Run_Room, nullptr);
     EXPECT_EQ(Trace(), "");
@@ -322,7 +322,7 @@ TEST_P(RoomFlowTest, GameEndWithoutARoomOrAfterFailedExtensionsDoesNoHarm)
     EXPECT_EQ(InstanceIdMap_Count(), 0);
 
     // A failed finalisation stops the game end before the cursor and the audio.
-    Extension_SetSeamResults(true, false);
+    Extension_SetSeamResults(true, true, false);
     StartFirstRoom();
     SeamTrace_Clear();
     SeamTrace_Enable(true);

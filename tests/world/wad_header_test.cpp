@@ -69,7 +69,11 @@ TEST_P(WadHeader, EveryFieldByVersion)
     EXPECT_EQ(g.newMode, e.Value("header_derived", "new_mode") == "1");
     EXPECT_EQ(g.newCodeFormat, e.Value("header_derived", "new_code_format") == "1");
     EXPECT_EQ(g.headerKind, e.Number("header_derived", "header_kind"));
-    EXPECT_EQ(g_LoaderStandins.kslCalls, 1);
+    // The built-ins were registered once: the group labels' line closes once.
+    size_t closes = 0;
+    for (size_t at = debug_.text.find("Fini\n"); at != std::string::npos; at = debug_.text.find("Fini\n", at + 1))
+        ++closes;
+    EXPECT_EQ(closes, 1u);
 
     // The room order at its version's offset, handed to the room table.
     uint32_t bodyOffset = uint32_t(g.header - g.data);

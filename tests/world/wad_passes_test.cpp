@@ -35,7 +35,10 @@ TEST_F(WadPasses, Pass1LogsEachChunkItReadsInOrder)
     uint8_t* data = Load("small_v14", &length);
     ASSERT_TRUE(Wad_ReadHeader(data, length));
     EXPECT_EQ(debug_.text,
-              "Get Header Information\nInitKSLFunctions\nCode_Load()\nVARI_Load()\nID_STRG\n");
+              "Get Header Information\nInitKSLFunctions\n"
+              "HighScore..Game..Math..Graphic..Action..File..Resource..Interaction..3D..Particle..Misc..DS..Sound.."
+              "Physics..Gamepad..Buffers..Networking..Shaders..Tarko..Fini\n"
+              "Code_Load()\nVARI_Load()\nID_STRG\n");
     EXPECT_TRUE(g_GameData.hasBytecode);
     EXPECT_EQ(g_GameData.codeCount, 1u);
     EXPECT_GT(g_GameData.stringCount, 0u);
