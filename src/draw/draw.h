@@ -46,6 +46,11 @@ public:
     static CInstance* GetScriptInstance();
 };
 void Camera_CreateDefault();
+// The room area a camera sees, as an axis-aligned box; false (all 0) when there is no such camera. Until
+// cameras exist a replaceable source answers (by default: no camera).
+using CameraAreaSource = bool (*)(int32_t id, float* left, float* top, float* right, float* bottom);
+CameraAreaSource Camera_SetViewAreaSource(CameraAreaSource source);  // null restores the default
+bool Camera_GetViewArea(int32_t id, float* left, float* top, float* right, float* bottom);
 
 // Views and the GUI space.
 extern int32_t view_current;  // the view being drawn; 0 outside the view loop
@@ -102,6 +107,7 @@ int32_t Sprite_Find(const char* name);
 struct SpriteFacts {
     int32_t frameCount;
     int32_t kind;  // 2: skeleton sprite
+    float playbackSpeed;  // frames per second of animation in newer-format games
 };
 using SpriteFactsSource = bool (*)(int32_t index, SpriteFacts* out);
 SpriteFactsSource Sprite_SetFactsSource(SpriteFactsSource source);  // null restores the default

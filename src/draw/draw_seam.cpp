@@ -62,6 +62,23 @@ void CCameraManager::DeleteScriptInstance() { SeamTrace_Record("CCameraManager::
 CInstance* CCameraManager::GetScriptInstance() { return nullptr; }
 void Camera_CreateDefault() { SeamTrace_Record("Camera_CreateDefault"); }
 
+namespace {
+CameraAreaSource g_drawSeamCameraArea = nullptr;
+}  // namespace
+
+CameraAreaSource Camera_SetViewAreaSource(CameraAreaSource source)
+{
+    CameraAreaSource old = g_drawSeamCameraArea;
+    g_drawSeamCameraArea = source;
+    return old;
+}
+
+bool Camera_GetViewArea(int32_t id, float* left, float* top, float* right, float* bottom)
+{
+    *left = *top = *right = *bottom = 0.0f;
+    return g_drawSeamCameraArea && g_drawSeamCameraArea(id, left, top, right, bottom);
+}
+
 void View_FollowTargets() { SeamTrace_Record("View_FollowTargets"); }
 void Window_FitToRoom() { SeamTrace_Record("Window_FitToRoom"); }
 void SetViewArea(float, float, float, float, float) { SeamTrace_Record("SetViewArea"); }

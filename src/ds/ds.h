@@ -53,6 +53,9 @@ CDS_Priority** DSPriority_GetTable(int32_t* count);
 
 // count triples {const char* key, double real, const char* text or null} -> index of a new ds_map; -1 none.
 int32_t DSMap_NewWithEntries(int32_t count, ...);
+void DSMap_Destroy(int32_t index);  // a map that is not there is ignored
+// Until the containers exist the seam hands out map indexes and counts the ones not yet destroyed.
+int32_t DSMap_SeamLiveCount();
 // ds_grid_get and ds_grid_set with argument checks (checked) or without (release mode).
 void DS_SetGridAccessMode(bool checked);
 void InitDSFunctions();

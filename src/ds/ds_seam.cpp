@@ -45,11 +45,25 @@ CDS_Queue** DSQueue_GetTable(int32_t* count) { return DsSeam_EmptyTable<CDS_Queu
 CDS_Grid** DSGrid_GetTable(int32_t* count) { return DsSeam_EmptyTable<CDS_Grid>(count); }
 CDS_Priority** DSPriority_GetTable(int32_t* count) { return DsSeam_EmptyTable<CDS_Priority>(count); }
 
+namespace {
+int32_t g_dsSeamNextMap = 0;
+int32_t g_dsSeamLiveMaps = 0;
+}  // namespace
+
 int32_t DSMap_NewWithEntries(int32_t, ...)
 {
     SeamTrace_Record("DSMap_NewWithEntries");
-    return -1;
+    ++g_dsSeamLiveMaps;
+    return g_dsSeamNextMap++;
 }
+
+void DSMap_Destroy(int32_t index)
+{
+    SeamTrace_Record("DSMap_Destroy");
+    if (index >= 0 && index < g_dsSeamNextMap && g_dsSeamLiveMaps > 0) --g_dsSeamLiveMaps;
+}
+
+int32_t DSMap_SeamLiveCount() { return g_dsSeamLiveMaps; }
 void DS_SetGridAccessMode(bool) { SeamTrace_Record("DS_SetGridAccessMode"); }
 void InitDSFunctions() {}
 void InitBufferFunctions() {}

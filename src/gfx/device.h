@@ -21,3 +21,12 @@ void VertexFormat_FreeAll();
 void VertexBuffer_SetCheckedWriters(bool checked);
 void InitVertexFormatFunctions();
 void InitVertexBufferFunctions();
+
+// The scene of a frame: Start_Frame begins it, End_Frame ends it and shows it when present is true.
+void End_Frame(bool present);
+// Window changes: the pending window size is applied each frame of the countdown, then the device is reset.
+void GR_ApplyWindowSize();
+void GR_D3D_ResetAll();
+// The mouse position in the room, through the view under it.
+int32_t GR_RoomMouseX();
+int32_t GR_RoomMouseY();

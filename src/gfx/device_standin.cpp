@@ -28,3 +28,11 @@ void VertexFormat_FreeAll() { SeamTrace_Record("VertexFormat_FreeAll"); }
 void VertexBuffer_SetCheckedWriters(bool) { SeamTrace_Record("VertexBuffer_SetCheckedWriters"); }
 void InitVertexFormatFunctions() { SeamTrace_Record("InitVertexFormatFunctions"); }
 void InitVertexBufferFunctions() { SeamTrace_Record("InitVertexBufferFunctions"); }
+
+void End_Frame(bool present) { SeamTrace_Record(present ? "End_Frame" : "End_Frame(not presented)"); }
+void GR_ApplyWindowSize() { SeamTrace_Record("GR_ApplyWindowSize"); }
+void GR_D3D_ResetAll() { SeamTrace_Record("GR_D3D_ResetAll"); }
+
+// Tests place the mouse through the stand-in record.
+int32_t GR_RoomMouseX() { return g_LoaderStandins.roomMouseX; }
+int32_t GR_RoomMouseY() { return g_LoaderStandins.roomMouseY; }

@@ -60,7 +60,18 @@ extern MousePosition IO_DeviceMouse[10];  // per mouse device
 
 // Gamepads. JoystickMask: bit 0 joystick 1, bit 1 joystick 2, 0x10000 rescan requested.
 extern uint32_t JoystickMask;
+// Sets bits 0 and 1 by which of the two joysticks answer.
 void ReadJoystick();
+// One legacy joystick's axes (0 ... 65535) and buttons (bits 0-7); false when it is not there. Tests give
+// their own reader (null restores the device's).
+struct JoystickReading {
+    int32_t x;
+    int32_t y;
+    uint32_t buttons;
+};
+using JoystickReader = bool (*)(int32_t index, JoystickReading* out);
+void Joystick_SetReader(JoystickReader reader);
+bool Joystick_Read(int32_t index, JoystickReading* out);
 void Gamepad_Rediscover();
 void XInput_DetectPads();
 void DirectInput_DetectPads();

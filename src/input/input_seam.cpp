@@ -1,5 +1,6 @@
 // Until the input subsystem exists: no input arrives, but the values scripts set are kept.
 #include "input/input.h"
+#include "platform/joystick.h"
 
 #include <cerrno>
 #include <cstring>
@@ -129,7 +130,28 @@ void IO_SetKeyboardString(const char* text)
     g_seamInput.keyboardString[bytes] = '\0';
 }
 
-void ReadJoystick() { SeamTrace_Record("ReadJoystick"); }
+namespace {
+bool Joystick_DeviceReader(int32_t index, JoystickReading* out)
+{
+    LegacyJoystickState state{};
+    if (!Platform_ReadLegacyJoystick(index, &state)) return false;
+    *out = {state.x, state.y, state.buttons};
+    return true;
+}
+JoystickReader g_joystickReader = Joystick_DeviceReader;
+}  // namespace
+
+void Joystick_SetReader(JoystickReader reader) { g_joystickReader = reader ? reader : Joystick_DeviceReader; }
+
+bool Joystick_Read(int32_t index, JoystickReading* out) { return out && g_joystickReader(index, out); }
+
+void ReadJoystick()
+{
+    JoystickReading reading{};
+    JoystickMask &= ~3u;
+    if (Joystick_Read(0, &reading)) JoystickMask |= 1u;
+    if (Joystick_Read(1, &reading)) JoystickMask |= 2u;
+}
 void Gamepad_Rediscover() { SeamTrace_Record("Gamepad_Rediscover"); }
 void XInput_DetectPads() { SeamTrace_Record("XInput_DetectPads"); }
 void DirectInput_DetectPads() { SeamTrace_Record("DirectInput_DetectPads"); }

@@ -1,6 +1,7 @@
 #include "platform/messages.h"
 
 #include "core/seam_trace.h"
+#include "platform/joystick.h"
 
 #include "world/run_state.h"
 
@@ -27,6 +28,7 @@ void ProcessMessages()
             g_Running = false;
             return;
         }
+        if (event.type == SDL_JOYDEVICEADDED || event.type == SDL_JOYDEVICEREMOVED) Platform_JoystickDevicesChanged();
         if (g_windowEventHandler) g_windowEventHandler(event);
     }
 }

@@ -26,3 +26,18 @@ void Platform_StopVideo()
 }
 
 bool Platform_VideoStarted() { return g_PlatformVideoStarted; }
+
+namespace {
+void* g_platformMainWindow = nullptr;
+FocusSource g_platformFocusSource = nullptr;
+}  // namespace
+
+void Platform_SetMainWindow(void* window) { g_platformMainWindow = window; }
+void Platform_SetFocusSource(FocusSource source) { g_platformFocusSource = source; }
+
+bool Platform_MainWindowHasFocus()
+{
+    if (g_platformFocusSource) return g_platformFocusSource();
+    if (!g_platformMainWindow || !g_PlatformVideoStarted) return true;
+    return SDL_GetKeyboardFocus() == static_cast<SDL_Window*>(g_platformMainWindow);
+}

@@ -11,3 +11,11 @@ void Platform_Shutdown();
 bool Platform_StartVideo();  // false when SDL video cannot start (no display)
 void Platform_StopVideo();
 bool Platform_VideoStarted();
+
+// The main window (an SDL window, null when there is none), for the freeze-while-inactive option.
+void Platform_SetMainWindow(void* window);
+// Whether the main window has the input focus; true while there is no main window.
+bool Platform_MainWindowHasFocus();
+// Tests decide the answer (null restores the window's own).
+using FocusSource = bool (*)();
+void Platform_SetFocusSource(FocusSource source);

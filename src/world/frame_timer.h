@@ -1,5 +1,24 @@
-// The game's frame timer (new-mode games run at its rate).
+// Frame timers: the game timer that new-mode games run at, and the timers of room layers.
 #pragma once
+#include <cstdint>
 
-// Sets the target rate and restarts the timer.
-void FrameTimer_SetFPS(double fps);
+struct FrameTimer {
+    int64_t elapsed = 0;    // microseconds accumulated while not paused
+    int64_t lastClock = 0;  // clock value at the last tick
+    bool paused = false;
+    double fps = 0.0;       // target rate; 0 or less: the rate is measured
+    int64_t delta = 0;      // length of the last tick
+};
+
+// The game's own timer.
+extern FrameTimer g_GameTimer;
+
+// elapsed and delta 0, not paused; the last clock is now when a target rate is set, else 0.
+void FrameTimer_Reset(FrameTimer* timer);
+// Stores the target rate and resets the timer.
+void FrameTimer_SetFPS(FrameTimer* timer, double fps);
+// With a target rate the clock advances by exactly one frame (the fraction dropped), whatever real time
+// did; otherwise it follows the clock.
+void FrameTimer_Tick(FrameTimer* timer);
+// The target rate, else the measured one, else 30.
+double FrameTimer_GetFPS(const FrameTimer* timer);

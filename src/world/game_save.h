@@ -5,3 +5,5 @@
 extern char* Game_LoadRequestFile;
 // Queues the load of a saved game file for the start of the next step.
 void Game_Load(const char* file);
+// The start of a step: applies a load queued by the previous one; false when none was queued or it failed.
+bool Game_ApplyPendingLoad();

@@ -6,3 +6,9 @@
 char* Game_LoadRequestFile = nullptr;
 
 void Game_Load(const char*) { SeamTrace_Record("Game_Load"); }
+
+bool Game_ApplyPendingLoad()
+{
+    SeamTrace_Record("Game_ApplyPendingLoad");
+    return false;
+}

@@ -19,7 +19,7 @@
 #include "world/object.h"
 #include "world/room.h"
 
-int64_t g_StepStamp = 0;
+int64_t StepStamp = 0;
 int32_t g_InstanceIdCounter = 0;
 
 InstanceList g_ObjectChangeList = {nullptr, 0, 0};
@@ -99,7 +99,7 @@ CInstance::CInstance(float px, float py, int32_t newId, int32_t newObjectIndex, 
             MemoryManager::Alloc(sizeof(RValue) * size_t(slotCount), __FILE__, __LINE__, true));
         for (int32_t i = 0; i < slotCount; ++i) slots[i].kind = VALUE_UNSET;
     }
-    creationStamp = g_StepStamp;
+    creationStamp = StepStamp;
     id = newId;
     x = xstart = xprevious = px;
     y = ystart = yprevious = py;
@@ -282,6 +282,15 @@ void CInstance::CopyFrom(CInstance* source, bool link)
     Skeleton_DeleteInstance(skeleton);
     skeleton = Skeleton_CopyInstance(source->skeleton);
     layerId = source->layerId;
+}
+
+void CInstance::SetPosition(float newX, float newY)
+{
+    if (newX == x && newY == y) return;
+    x = newX;
+    y = newY;
+    bboxDirty = true;
+    Collision_MarkDirty(this);
 }
 
 int32_t CInstance::GetAlarm(int32_t index) const

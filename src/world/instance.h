@@ -35,7 +35,7 @@ struct InstanceQueueLink {
 };
 
 // The stamp each event stage takes (and increments); an instance records it when it is made.
-extern int64_t g_StepStamp;
+extern int64_t StepStamp;
 // Instance ids come from this counter: incremented before each use, never reused during a run.
 extern int32_t g_InstanceIdCounter;
 int32_t Instance_NextId();
@@ -59,6 +59,13 @@ struct CInstance : QZObjectBase {
     void CopyFrom(CInstance* source, bool link);
     int32_t GetAlarm(int32_t index) const;
     void SetAlarm(int32_t index, int32_t value);
+    // Motion: a move marks the box dirty; friction and gravity change the speed; the path moves the
+    // instance along and answers true when its end was reached.
+    void SetPosition(float newX, float newY);
+    // Whether the instance covers the room point: its box, then (precise) its mask.
+    bool CollisionPoint(float px, float py, bool precise);
+    void ApplyFrictionGravity();
+    bool AdvancePath();
     void CreatePhysicsBody(CRoom* room);
     void RecreatePhysicsBody(CRoom* room);
     void DestroyPhysicsBody(CRoom* room);
@@ -143,6 +150,10 @@ struct CInstance : QZObjectBase {
     CObject* listedIn = nullptr;
     bool inIdMap = false;
 };
+
+// The instance's box from its mask or sprite, origin, scale and angle; clears bbox-dirty, and with
+// refreshTree moves its entry in the collision tree.
+void Compute_BoundingBox(CInstance* instance, bool refreshTree);
 
 // The slot count of new instances: the game's instance-variable count.
 int32_t Instance_SlotCount();

@@ -715,7 +715,7 @@ bool GEN8_Load(uint8_t* body, uint32_t size, uint8_t* base)
         if (speedAt > UINT32_MAX) return r.Fail(orderAt, "header shorter than its fields");
         if (!r.F32(uint32_t(speedAt), &speed)) return false;
         g.gameSpeed = speed;
-        FrameTimer_SetFPS(g.gameSpeed);
+        FrameTimer_SetFPS(&g_GameTimer, g.gameSpeed);
     }
     return true;
 }

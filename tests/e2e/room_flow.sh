@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # kelvane -headless on a game with rooms: the first room's creation events, its creation codes in record
 # order, Game Start and the room's own creation code run, and the process then ends with status 0. Without
-# that creation code the run goes on into the main loop and ends there, also with status 0.
+# that creation code the run goes on into the main loop; its frame limit ends it, also with status 0.
 set -u
 fail() { echo "FAIL: $*"; exit 1; }
 tmp=$(mktemp -d); trap 'rm -rf "$tmp"' EXIT
@@ -9,7 +9,7 @@ python3 "$KV_SOURCE_DIR/tests/fixtures/room_cases.py" "$tmp/with" flow_rooms || 
 python3 "$KV_SOURCE_DIR/tests/fixtures/room_cases.py" "$tmp/without" --no-first-room-code flow_rooms || fail "fixture"
 
 run() {  # folder -> status in $rc, trace in $tmp/<folder>.log
-  KV_TEST_EVENT_LOG="$tmp/$1.log" SDL_VIDEODRIVER=offscreen timeout 60 "$KV_BUILD_DIR/kelvane" -headless \
+  KV_TEST_EVENT_LOG="$tmp/$1.log" KV_TEST_FRAME_LIMIT=3 KV_TEST_UNPACED=1 SDL_VIDEODRIVER=offscreen timeout 60 "$KV_BUILD_DIR/kelvane" -headless \
     -game "$tmp/$1/flow_rooms.win" -debugoutput "$tmp/$1.debug" >/dev/null 2>&1
   rc=$?
 }

@@ -84,7 +84,7 @@ TEST_F(InstanceTest, FieldDefaultsWithObjectWithoutObjectAndObjectMinusOne)
     const Case cases[] = {{"object", obj, obj, true}, {"no such object", 40, 40, false}, {"object -1", -1, 0, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        g_StepStamp = 77;
+        StepStamp = 77;
         CInstance inst(12.5f, -3.0f, 4242, c.objectIndex, true);
         EXPECT_EQ(inst.objectKind, OBJECT_KIND_INSTANCE);
         EXPECT_GE(inst.tableIndex, 0);

@@ -3,6 +3,7 @@
 
 #include "world/command_line.h"
 #include "world/run_state.h"
+#include "world/frame_timer.h"
 #include "world/instance.h"
 #include "world/room.h"
 #include "world/tiles.h"
@@ -91,11 +92,10 @@ TEST_P(WadHeader, EveryFieldByVersion)
     // The game speed after the 40 reserved bytes, set as the frame rate only from 14 with major 2.
     if (e.Value("header_derived", "sets_fps") == "1") {
         EXPECT_EQ(g.gameSpeed, std::stod(e.Value("header_derived", "game_speed")));
-        ASSERT_EQ(g_LoaderStandins.fps.size(), 1u);
-        EXPECT_EQ(g_LoaderStandins.fps[0], g.gameSpeed);
+        EXPECT_EQ(g_GameTimer.fps, g.gameSpeed);
     } else {
         EXPECT_EQ(g.gameSpeed, 0.0);
-        EXPECT_TRUE(g_LoaderStandins.fps.empty());
+        EXPECT_EQ(g_GameTimer.fps, 0.0);
     }
     // Pass 2 resets the camera manager only in new mode.
     EXPECT_EQ(Traced("CCameraManager::Reset"), g.newMode);

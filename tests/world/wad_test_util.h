@@ -8,6 +8,7 @@
 #include "core/seam_trace.h"
 #include "platform/hooks.h"
 #include "test_support.h"
+#include "world/frame_timer.h"
 #include "world/loader.h"
 #include "world/loader_standin.h"
 #include "world/object_base.h"
@@ -143,6 +144,7 @@ protected:
         MemFree(g_WorkingDirectory);
         g_WorkingDirectory = nullptr;
         LoaderStandins_Reset();
+        g_GameTimer = FrameTimer();
         g_GameOptions = {};
         RoomChangeCode = ROOM_CHANGE_NONE;
         Loader_SetLinkSource(nullptr);
