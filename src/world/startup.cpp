@@ -15,6 +15,7 @@
 #include "core/value.h"
 #include "core/variables.h"
 #include "core/varnames.h"
+#include "core/vm.h"
 #include "draw/draw.h"
 #include "ds/ds.h"
 #include "gfx/device.h"
@@ -171,6 +172,8 @@ void RunnerStartup()
                          1, 0, 999, 32908);
     Thread_SetMainThreadMark(true);
     if (!RunnerLoadGame()) return;
+    // The command line and options.ini have both had their say on tracing by now.
+    VM_Trace = g_RunFlags.trace;
     DebugConsole->Output("Get Resolution\n");
     if (!Wad_ReadHeader(g_GameData.data, g_GameData.length)) {
         // Damage ends the run like missing data; an unresolved name was reported already.

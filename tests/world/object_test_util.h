@@ -3,6 +3,7 @@
 #pragma once
 #include "wad_test_util.h"
 
+#include "core/code.h"
 #include "world/object.h"
 #include "world/timeline.h"
 
