@@ -79,10 +79,11 @@ char* FileDialog_Copy(const std::string& text)
 
 char* ChooseGameFile()
 {
-    // A scripted answer, or nobody there to ask: no chooser runs.
+    // A scripted answer, or dialogs refused: no chooser runs. The chooser brings its own window, so our
+    // video driver does not matter.
     DialogRequest request{"open", "Open", "Choose a game file", nullptr};
     DialogAnswer answer;
-    if (Platform_DialogAnswer(request, &answer))
+    if (Platform_DialogAnswerIf(request, &answer, Platform_DialogsRefused()))
         return answer.accepted && !answer.text.empty() ? FileDialog_Copy(answer.text) : nullptr;
 
     std::string program = FileDialog_FindZenity();

@@ -92,8 +92,13 @@ DialogAnswerHook Platform_SetDialogAnswerHook(DialogAnswerHook hook)
 
 bool Platform_DialogAnswer(const DialogRequest& request, DialogAnswer* answer)
 {
+    return Platform_DialogAnswerIf(request, answer, Platform_DialogsSuppressed());
+}
+
+bool Platform_DialogAnswerIf(const DialogRequest& request, DialogAnswer* answer, bool nobodyToAsk)
+{
     if (g_dialogAnswerHook) return g_dialogAnswerHook(request, answer);
-    if (Platform_DialogsSuppressed()) {
+    if (nobodyToAsk) {
         std::fprintf(stderr, "%s: %s\n", request.caption ? request.caption : "", request.text ? request.text : "");
         answer->accepted = false;
         answer->text = request.defaultText ? request.defaultText : "";
@@ -102,11 +107,16 @@ bool Platform_DialogAnswer(const DialogRequest& request, DialogAnswer* answer)
     return false;
 }
 
-bool Platform_DialogsSuppressed()
+bool Platform_DialogsRefused()
 {
     if (g_RunFlags.headless) return true;
     const char* nd = std::getenv("KV_NO_DIALOGS");
-    if (nd && std::strcmp(nd, "1") == 0) return true;
+    return nd && std::strcmp(nd, "1") == 0;
+}
+
+bool Platform_DialogsSuppressed()
+{
+    if (Platform_DialogsRefused()) return true;
     const char* driver = std::getenv("SDL_VIDEODRIVER");
     bool offscreen = driver && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0);
     bool display = (std::getenv("DISPLAY") && *std::getenv("DISPLAY")) ||

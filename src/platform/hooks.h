@@ -41,3 +41,8 @@ bool Platform_DialogAnswer(const DialogRequest& request, DialogAnswer* answer);
 
 // True when nobody is there to answer: -headless, KV_NO_DIALOGS=1, or no display.
 bool Platform_DialogsSuppressed();
+// True when dialogs are refused outright (-headless, KV_NO_DIALOGS=1). A dialog that is a program of its own
+// (the file chooser) needs no display of ours and asks only this.
+bool Platform_DialogsRefused();
+// As Platform_DialogAnswer, with the caller's own judgement of whether anybody can be asked.
+bool Platform_DialogAnswerIf(const DialogRequest& request, DialogAnswer* answer, bool nobodyToAsk);

@@ -128,24 +128,25 @@ int64_t MainLoop_Frame()
     // A clock that went back moves the reference to the present instead of giving negative budgets.
     if (now < MainLoop_LastFrameEnd) MainLoop_LastFrameEnd = now;
 
-    int32_t fps = 60;
+    // The budget comes from the rate itself: a game speed below one frame per second still gets its long
+    // frames, where the whole-number target would be 0.
+    double rate = 60.0;
     if (g_GameData.newMode) {
         FrameTimer_Tick(&g_GameTimer);
-        if (g_GameTimer.fps > 0.0) fps = Real_ToInt32(FrameTimer_GetFPS(&g_GameTimer));
+        if (g_GameTimer.fps > 0.0) rate = FrameTimer_GetFPS(&g_GameTimer);
     } else if (Run_Room) {
         // A room speed of 0 or less is corrected in the room itself.
         if (Run_Room->speed <= 0) Run_Room->speed = 1;
-        fps = Run_Room->speed;
+        rate = Run_Room->speed;
     }
-    if (fps <= 0) fps = 60;
-    MainLoop_FpsTarget = fps;
+    MainLoop_FpsTarget = Real_ToInt32(rate);
 
     int64_t frameDelta = now - MainLoop_LastFrameEnd;
     if (Profiler_Active) frameDelta -= Profiler_LastFrameOverhead;
 
     int64_t budget = 0;
     if (!(g_GameData.newMode && g_GameTimer.fps <= 0.0) && !MainLoop_Unpaced()) {
-        double wanted = 1000000.0 / double(fps) - double(frameDelta);
+        double wanted = 1000000.0 / rate - double(frameDelta);
         if (wanted < 0.0) wanted = 0.0;
         budget = Real_ToInt64(wanted);
         if (float(budget) > float(kMainLoopMaxBudget)) budget = kMainLoopMaxBudget;
