@@ -22,6 +22,19 @@ bool IO_MousePressed(int32_t button, int32_t device);
 bool IO_MouseReleased(int32_t button, int32_t device);
 bool IO_WheelUp(int32_t device);
 bool IO_WheelDown(int32_t device);
+// Until the input subsystem exists nothing arrives; tests set this step's keys, buttons (1 ... 3, device 0)
+// and wheel here. A default-made state is no input.
+struct InputSeamState {
+    bool keyDown[256];
+    bool keyPressed[256];
+    bool keyReleased[256];
+    bool mouseDown[4];
+    bool mousePressed[4];
+    bool mouseReleased[4];
+    bool wheelUp;
+    bool wheelDown;
+};
+void IO_SeamSetState(const InputSeamState& state);
 
 // The variables mouse_button, mouse_lastbutton, keyboard_key, keyboard_lastkey, keyboard_lastchar and
 // keyboard_string. Setters ignore values out of range.

@@ -62,14 +62,31 @@ void IO_End() { SeamTrace_Record("IO_End"); }
 void IO_DrawVirtualKeys() { SeamTrace_Record("IO_DrawVirtualKeys"); }
 void IO_LoadVirtualButtons(IniFile*) { SeamTrace_Record("IO_LoadVirtualButtons"); }
 
-bool IO_KeyDown(int32_t) { return false; }
-bool IO_KeyPressed(int32_t) { return false; }
-bool IO_KeyReleased(int32_t) { return false; }
-bool IO_MouseDown(int32_t, int32_t) { return false; }
-bool IO_MousePressed(int32_t, int32_t) { return false; }
-bool IO_MouseReleased(int32_t, int32_t) { return false; }
-bool IO_WheelUp(int32_t) { return false; }
-bool IO_WheelDown(int32_t) { return false; }
+namespace {
+InputSeamState g_seamStep{};
+bool InputKeyInRange(int32_t key) { return key >= 0 && key <= 255; }
+bool InputButtonOfDevice0(int32_t button, int32_t device) { return device == 0 && button >= 1 && button <= 3; }
+}  // namespace
+
+void IO_SeamSetState(const InputSeamState& state) { g_seamStep = state; }
+
+bool IO_KeyDown(int32_t key) { return InputKeyInRange(key) && g_seamStep.keyDown[key]; }
+bool IO_KeyPressed(int32_t key) { return InputKeyInRange(key) && g_seamStep.keyPressed[key]; }
+bool IO_KeyReleased(int32_t key) { return InputKeyInRange(key) && g_seamStep.keyReleased[key]; }
+bool IO_MouseDown(int32_t button, int32_t device)
+{
+    return InputButtonOfDevice0(button, device) && g_seamStep.mouseDown[button];
+}
+bool IO_MousePressed(int32_t button, int32_t device)
+{
+    return InputButtonOfDevice0(button, device) && g_seamStep.mousePressed[button];
+}
+bool IO_MouseReleased(int32_t button, int32_t device)
+{
+    return InputButtonOfDevice0(button, device) && g_seamStep.mouseReleased[button];
+}
+bool IO_WheelUp(int32_t device) { return device == 0 && g_seamStep.wheelUp; }
+bool IO_WheelDown(int32_t device) { return device == 0 && g_seamStep.wheelDown; }
 
 int32_t IO_MouseButton(int32_t device)
 {

@@ -165,6 +165,7 @@ void TimeLine_PerformMoment(CInstance* self, CInstance* other, int32_t timelineI
     event_type = TIMELINE_EVENT_TYPE;
     event_number = m->time;
     EventTrace_Write(TIMELINE_EVENT_TYPE, m->time, timelineIndex, self);
+    TimeLine_MomentStarted();
     if (m->kind == TimeLineMomentKind::Script) {
         RValue result;
         RValue_SetUndefined(&result);
@@ -173,5 +174,6 @@ void TimeLine_PerformMoment(CInstance* self, CInstance* other, int32_t timelineI
     } else {
         m->event->Execute(self, other);
     }
+    TimeLine_MomentFinished();
     saved.Restore();
 }

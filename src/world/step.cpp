@@ -175,8 +175,9 @@ void AdvanceImageIndex(CInstance* instance)
         if (Sprite_GetFacts(instance->spriteIndex, &facts) && fps != 0.0)
             instance->imageIndex += float(double(facts.playbackSpeed) / fps * double(instance->imageSpeed));
     }
+    // No wrap can bring a NaN or infinite index back into range: it is left alone, without events.
+    if (!std::isfinite(instance->imageIndex)) return;
     const float n = float(instance->GetImageNumber());
-    // NaN or infinite indexes compare false below and are left alone: no wrap can mend them.
     if (std::trunc(instance->imageIndex) >= n) {
         instance->imageIndex -= n;
     } else if (instance->imageIndex < 0.0f) {

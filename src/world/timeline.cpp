@@ -19,9 +19,17 @@ struct TimeLineSlot {
 
 std::vector<TimeLineSlot, MemAllocator<TimeLineSlot>> g_timeLines;
 
+// A moment's code may delete moments or whole timelines, its own among them: handlers deleted while
+// moments run wait here until the outermost moment has finished.
+int32_t g_timeLineMomentsRunning = 0;
+std::vector<CEvent*, MemAllocator<CEvent*>> g_timeLineRetired;
+
 void TimeLineMoment_Release(TimeLineMoment& moment)
 {
-    if (moment.kind == TimeLineMomentKind::Event) delete moment.event;
+    if (moment.kind == TimeLineMomentKind::Event) {
+        if (g_timeLineMomentsRunning > 0) g_timeLineRetired.push_back(moment.event);
+        else delete moment.event;
+    }
     moment.event = nullptr;
     moment.script = -1;
     moment.kind = TimeLineMomentKind::None;
@@ -35,6 +43,15 @@ bool TimeLineLoad_Fail(WadReader& r, uint32_t offset, uint32_t entry, const char
 }
 
 }  // namespace
+
+void TimeLine_MomentStarted() { ++g_timeLineMomentsRunning; }
+
+void TimeLine_MomentFinished()
+{
+    if (--g_timeLineMomentsRunning > 0) return;
+    for (CEvent* event : g_timeLineRetired) delete event;
+    std::vector<CEvent*, MemAllocator<CEvent*>>().swap(g_timeLineRetired);
+}
 
 void* CTimeLine::operator new(size_t size) { return MemoryManager::Alloc(size, __FILE__, __LINE__, true); }
 void CTimeLine::operator delete(void* p) { MemFree(p); }

@@ -74,3 +74,7 @@ int32_t TimeLine_Add();                       // a new empty timeline "__newtime
 // Frees the timeline and its name; the slot stays, empty, so later indexes keep their meaning. False for
 // an index that holds no timeline.
 bool TimeLine_Delete(int32_t index);
+// Bracket every moment run: handlers deleted meanwhile (a moment may delete its own timeline) are freed
+// only when the outermost moment has finished.
+void TimeLine_MomentStarted();
+void TimeLine_MomentFinished();

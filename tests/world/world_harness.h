@@ -45,6 +45,7 @@ enum class Op {
     Destroy,        // self marked for deletion and counted, as the destroy command leaves it
     ChangeObject,   // arg: the object self changes to (instance_change)
     SetX,           // arg: self's x
+    Probe,          // arg: a tag; calls g_probe (tag, self) when a test set one
 };
 struct Step {
     Op op;
@@ -122,6 +123,8 @@ inline std::vector<HandlerRun> g_runs;
 inline std::vector<std::string> g_traceLines;
 constexpr int32_t kMaxNative = 96;
 inline std::array<Handler, kMaxNative> g_nativeSteps;
+// What Op::Probe runs: a test's look at (or change of) the world from inside a handler.
+inline std::function<void(int32_t tag, CInstance* self)> g_probe;
 
 inline int32_t SelfId(CInstance* i) { return i ? i->id : -1; }
 
@@ -156,6 +159,9 @@ inline void RunStep(const Step& s, CInstance* self, CInstance* other, Mode mode)
         break;
     case Op::SetX:
         if (self) self->x = float(s.arg);
+        break;
+    case Op::Probe:
+        if (g_probe) g_probe(s.arg, self);
         break;
     }
 }
@@ -213,6 +219,11 @@ inline void Kvt_SetX(RValue* r, CInstance* s, CInstance* o, int32_t argc, RValue
     RunStep({Op::SetX, HarnessArg(argc, a)}, s, o, Mode::Bytecode);
     RValue_SetReal(r, 0);
 }
+inline void Kvt_Probe(RValue* r, CInstance* s, CInstance* o, int32_t argc, RValue* a)
+{
+    RunStep({Op::Probe, HarnessArg(argc, a)}, s, o, Mode::Bytecode);
+    RValue_SetReal(r, 0);
+}
 
 inline const char* BuiltinName(Op op)
 {
@@ -227,6 +238,7 @@ inline const char* BuiltinName(Op op)
     case Op::Destroy: return "kvt_destroy";
     case Op::ChangeObject: return "kvt_change_object";
     case Op::SetX: return "kvt_set_x";
+    case Op::Probe: return "kvt_probe";
     }
     return nullptr;
 }
@@ -276,6 +288,7 @@ public:
         VmProgramTest::SetUp();
         g_runs.clear();
         g_traceLines.clear();
+        g_probe = nullptr;
         g_EventDepth = 0;
         g_ActionRelative = false;
         event_type = event_number = event_object = -7;
@@ -289,7 +302,8 @@ public:
                  {"kvt_fail", Kvt_Fail},
                  {"kvt_destroy", Kvt_Destroy},
                  {"kvt_change_object", Kvt_ChangeObject},
-                 {"kvt_set_x", Kvt_SetX}})
+                 {"kvt_set_x", Kvt_SetX},
+                 {"kvt_probe", Kvt_Probe}})
             vmtest::Builtin(name, fn);
         EventTrace_SetHook(HarnessTraceHook, nullptr);
     }
@@ -321,6 +335,7 @@ public:
         g_link = {};
         g_runs.clear();
         g_traceLines.clear();
+        g_probe = nullptr;
         Error_ResetState();
     }
 
