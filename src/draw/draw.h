@@ -84,6 +84,7 @@ extern int32_t AppSurface_ResizeHeight;
 // Sprites.
 class CSprite {
 public:
+    // Until sprites exist the pixel tests go to the hooks below (false without them).
     // Pixel-exact tests of one frame placed at (x, y) with the given scale and angle (degrees).
     bool PreciseCollisionPoint(int32_t frame, const BoundingBox& box, int32_t x, int32_t y, float xscale,
                                float yscale, float angle, int32_t px, int32_t py);
@@ -108,10 +109,35 @@ struct SpriteFacts {
     int32_t frameCount;
     int32_t kind;  // 2: skeleton sprite
     float playbackSpeed;  // frames per second of animation in newer-format games
+    int32_t width;
+    int32_t height;
+    int32_t xOrigin;
+    int32_t yOrigin;
+    int32_t bboxLeft;  // the frame box, inclusive
+    int32_t bboxTop;
+    int32_t bboxRight;
+    int32_t bboxBottom;
+    bool precise;     // pixel-exact collisions
+    CSprite* sprite;  // what the pixel tests run on; Sprite_Data answers it
 };
 using SpriteFactsSource = bool (*)(int32_t index, SpriteFacts* out);
 SpriteFactsSource Sprite_SetFactsSource(SpriteFactsSource source);  // null restores the default
 bool Sprite_GetFacts(int32_t index, SpriteFacts* out);                // false when there is no such sprite
+// Test doubles for the pixel tests of the seam's sprites (each may be null: false).
+struct SpritePixelTests {
+    bool (*point)(CSprite* sprite, int32_t frame, const BoundingBox& box, int32_t x, int32_t y, float xscale,
+                  float yscale, float angle, int32_t px, int32_t py);
+    // Rectangle and ellipse (kind 1: ellipse) share one shape: the rectangle's corners.
+    bool (*area)(CSprite* sprite, int32_t kind, int32_t frame, const BoundingBox& box, int32_t x, int32_t y,
+                 float xscale, float yscale, float angle, int32_t left, int32_t top, int32_t right,
+                 int32_t bottom);
+    bool (*line)(CSprite* sprite, int32_t frame, const BoundingBox& box, int32_t x, int32_t y, float xscale,
+                 float yscale, float angle, int32_t x1, int32_t y1, int32_t x2, int32_t y2);
+    bool (*pair)(CSprite* sprite1, int32_t frame1, const BoundingBox& box1, int32_t x1, int32_t y1, float xscale1,
+                 float yscale1, float angle1, CSprite* sprite2, int32_t frame2, const BoundingBox& box2, int32_t x2,
+                 int32_t y2, float xscale2, float yscale2, float angle2);
+};
+const SpritePixelTests* Sprite_SetPixelTests(const SpritePixelTests* tests);  // returns the previous ones
 bool PreciseCollision(CSprite* sprite1, int32_t frame1, const BoundingBox& box1, int32_t x1, int32_t y1,
                       float xscale1, float yscale1, float angle1, CSprite* sprite2, int32_t frame2,
                       const BoundingBox& box2, int32_t x2, int32_t y2, float xscale2, float yscale2,

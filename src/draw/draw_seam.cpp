@@ -84,26 +84,43 @@ void Window_FitToRoom() { SeamTrace_Record("Window_FitToRoom"); }
 void SetViewArea(float, float, float, float, float) { SeamTrace_Record("SetViewArea"); }
 void GUI_SetProjection() { SeamTrace_Record("GUI_SetProjection"); }
 
-// No sprite or background exists while they are a seam, so these are never reached.
-bool CSprite::PreciseCollisionPoint(int32_t, const BoundingBox&, int32_t, int32_t, float, float, float, int32_t,
-                                    int32_t)
+// The seam's sprites are the facts source's; their pixel tests go to the test's hooks.
+namespace {
+const SpritePixelTests* g_drawSeamPixelTests = nullptr;
+}  // namespace
+
+const SpritePixelTests* Sprite_SetPixelTests(const SpritePixelTests* tests)
 {
-    return false;
+    const SpritePixelTests* old = g_drawSeamPixelTests;
+    g_drawSeamPixelTests = tests;
+    return old;
 }
-bool CSprite::PreciseCollisionRectangle(int32_t, const BoundingBox&, int32_t, int32_t, float, float, float,
-                                        int32_t, int32_t, int32_t, int32_t)
+
+bool CSprite::PreciseCollisionPoint(int32_t frame, const BoundingBox& box, int32_t x, int32_t y, float xscale,
+                                    float yscale, float angle, int32_t px, int32_t py)
 {
-    return false;
+    const SpritePixelTests* t = g_drawSeamPixelTests;
+    return t && t->point && t->point(this, frame, box, x, y, xscale, yscale, angle, px, py);
 }
-bool CSprite::PreciseCollisionEllipse(int32_t, const BoundingBox&, int32_t, int32_t, float, float, float,
-                                      int32_t, int32_t, int32_t, int32_t)
+bool CSprite::PreciseCollisionRectangle(int32_t frame, const BoundingBox& box, int32_t x, int32_t y, float xscale,
+                                        float yscale, float angle, int32_t left, int32_t top, int32_t right,
+                                        int32_t bottom)
 {
-    return false;
+    const SpritePixelTests* t = g_drawSeamPixelTests;
+    return t && t->area && t->area(this, 0, frame, box, x, y, xscale, yscale, angle, left, top, right, bottom);
 }
-bool CSprite::PreciseCollisionLine(int32_t, const BoundingBox&, int32_t, int32_t, float, float, float, int32_t,
-                                   int32_t, int32_t, int32_t)
+bool CSprite::PreciseCollisionEllipse(int32_t frame, const BoundingBox& box, int32_t x, int32_t y, float xscale,
+                                      float yscale, float angle, int32_t left, int32_t top, int32_t right,
+                                      int32_t bottom)
 {
-    return false;
+    const SpritePixelTests* t = g_drawSeamPixelTests;
+    return t && t->area && t->area(this, 1, frame, box, x, y, xscale, yscale, angle, left, top, right, bottom);
+}
+bool CSprite::PreciseCollisionLine(int32_t frame, const BoundingBox& box, int32_t x, int32_t y, float xscale,
+                                   float yscale, float angle, int32_t x1, int32_t y1, int32_t x2, int32_t y2)
+{
+    const SpritePixelTests* t = g_drawSeamPixelTests;
+    return t && t->line && t->line(this, frame, box, x, y, xscale, yscale, angle, x1, y1, x2, y2);
 }
 int32_t CBackground::GetWidth() const { return 0; }
 int32_t CBackground::GetHeight() const { return 0; }
@@ -116,8 +133,16 @@ bool Sprite_Load(uint8_t*, uint32_t, uint8_t*)
 }
 void Sprite_InitTextures() { SeamTrace_Record("Sprite_InitTextures"); }
 void Sprite_FreeAll() { SeamTrace_Record("Sprite_FreeAll"); }
-CSprite* Sprite_Data(int32_t) { return nullptr; }
-bool Sprite_Exists(int32_t) { return false; }
+CSprite* Sprite_Data(int32_t index)
+{
+    SpriteFacts facts{};
+    return Sprite_GetFacts(index, &facts) ? facts.sprite : nullptr;
+}
+bool Sprite_Exists(int32_t index)
+{
+    SpriteFacts facts{};
+    return Sprite_GetFacts(index, &facts);
+}
 int32_t Sprite_Find(const char*) { return -1; }
 
 namespace {
@@ -133,10 +158,14 @@ SpriteFactsSource Sprite_SetFactsSource(SpriteFactsSource source)
 }
 
 bool Sprite_GetFacts(int32_t index, SpriteFacts* out) { return out && g_drawSeamSpriteFacts(index, out); }
-bool PreciseCollision(CSprite*, int32_t, const BoundingBox&, int32_t, int32_t, float, float, float, CSprite*,
-                      int32_t, const BoundingBox&, int32_t, int32_t, float, float, float)
+bool PreciseCollision(CSprite* sprite1, int32_t frame1, const BoundingBox& box1, int32_t x1, int32_t y1,
+                      float xscale1, float yscale1, float angle1, CSprite* sprite2, int32_t frame2,
+                      const BoundingBox& box2, int32_t x2, int32_t y2, float xscale2, float yscale2, float angle2)
 {
-    return false;
+    const SpritePixelTests* t = g_drawSeamPixelTests;
+    return t && t->pair &&
+           t->pair(sprite1, frame1, box1, x1, y1, xscale1, yscale1, angle1, sprite2, frame2, box2, x2, y2, xscale2,
+                   yscale2, angle2);
 }
 
 void Background_Init() { SeamTrace_Record("Background_Init"); }

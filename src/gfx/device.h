@@ -15,6 +15,9 @@ void Start_Frame();
 // Switches the display mode; -1 leaves a value as it is. False when refused.
 bool Display_SetAll(int32_t width, int32_t height, int32_t frequency, int32_t bitsPerPixel);
 
+// The multisample counts the device accepts, as the sum of 2, 4 and 8 (display_aa).
+int32_t GR_D3D_SupportedAA();
+
 // Vertex formats and buffers.
 void VertexFormat_FreeAll();
 // Binds the vertex_* built-ins that check their arguments (checked) or the faster ones (release mode).

@@ -33,6 +33,8 @@ void End_Frame(bool present) { SeamTrace_Record(present ? "End_Frame" : "End_Fra
 void GR_ApplyWindowSize() { SeamTrace_Record("GR_ApplyWindowSize"); }
 void GR_D3D_ResetAll() { SeamTrace_Record("GR_D3D_ResetAll"); }
 
+int32_t GR_D3D_SupportedAA() { return g_LoaderStandins.supportedAA; }
+
 // Tests place the mouse through the stand-in record.
 int32_t GR_RoomMouseX() { return g_LoaderStandins.roomMouseX; }
 int32_t GR_RoomMouseY() { return g_LoaderStandins.roomMouseY; }

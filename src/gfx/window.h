@@ -11,3 +11,6 @@ bool Window_Create(int32_t width, int32_t height);
 void Window_Destroy();
 // The 32 view-port records of the window-to-room mapping, all inactive.
 void Window_ClearViewPorts();
+// The mouse of a device in room coordinates, through the views when they are enabled (mouse_x, mouse_y).
+int32_t Window_GetDeviceMouseX(int32_t device);
+int32_t Window_GetDeviceMouseY(int32_t device);

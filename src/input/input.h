@@ -47,7 +47,7 @@ void IO_SetCurrentKey(int32_t key);
 int32_t IO_GetLastKey();
 void IO_SetLastKey(int32_t key);
 uint16_t IO_GetLastChar();
-void IO_SetLastChar(int8_t byte);  // sign-extended to 16 bits
+void IO_SetLastChar(uint16_t character);  // a decoded character (UTF-16 code unit)
 const char* IO_GetKeyboardString();  // UTF-8; valid until the next change
 void IO_SetKeyboardString(const char* text);  // null empties it; at most 1024 characters are kept
 

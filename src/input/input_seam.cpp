@@ -128,10 +128,10 @@ void IO_SetLastKey(int32_t key)
 
 uint16_t IO_GetLastChar() { return g_seamInput.lastChar; }
 
-void IO_SetLastChar(int8_t byte)
+void IO_SetLastChar(uint16_t character)
 {
     SeamTrace_Record("IO_SetLastChar");
-    g_seamInput.lastChar = (uint16_t)(int16_t)byte;
+    g_seamInput.lastChar = character;
 }
 
 const char* IO_GetKeyboardString() { return g_seamInput.keyboardString; }

@@ -60,6 +60,11 @@ void Command_GotoRoom(int32_t room, int32_t kind);
 void F_GameEnd();
 
 // Paths.
+struct PathPoint {
+    double x;
+    double y;
+    double speed;  // 100 = normal
+};
 class CPath {
 public:
     double GetLength() const;
@@ -67,7 +72,14 @@ public:
     void GetPosition(double t, double* x, double* y, double* speed) const;
     double XPosition(double t) const;
     double YPosition(double t) const;
+
+    // Until paths are loaded from the game data, a path is straight segments between its points.
+    PathPoint* points = nullptr;  // memory manager
+    int32_t count = 0;
+    double length = 0.0;
 };
+// Tests make paths here until the path table is built: the new path's index.
+int32_t Path_SeamAdd(const PathPoint* points, int32_t count);
 void Path_Init();
 bool Path_Load(uint8_t* body, uint32_t size, uint8_t* base);
 CPath* Path_Data(int32_t index);

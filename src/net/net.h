@@ -20,6 +20,20 @@ void Profiler_EndFrame();
 void Profiler_Enter(int32_t kind, int32_t id);
 void Profiler_Leave();
 void Profiler_Suspend(bool suspended);
+// Opens a region for the scope when the profiler is on.
+struct ProfilerRegion {
+    ProfilerRegion(int32_t kind, int32_t id) : entered(Profiler_Active)
+    {
+        if (entered) Profiler_Enter(kind, id);
+    }
+    ~ProfilerRegion()
+    {
+        if (entered) Profiler_Leave();
+    }
+    ProfilerRegion(const ProfilerRegion&) = delete;
+    ProfilerRegion& operator=(const ProfilerRegion&) = delete;
+    bool entered;
+};
 
 // The debugger link; null unless a debugger is connected.
 class qzServer;

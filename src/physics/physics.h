@@ -49,6 +49,34 @@ struct PhysicsBodyHooks {
 };
 const PhysicsBodyHooks* Physics_SetBodyHooks(const PhysicsBodyHooks* hooks);  // returns the previous ones
 
+// The state of a rigid body as the physics library keeps it (metres, radians, seconds).
+struct PhysicsBodyState {
+    static constexpr int32_t TYPE_STATIC = 0;
+    static constexpr int32_t TYPE_KINEMATIC = 1;
+    static constexpr int32_t TYPE_DYNAMIC = 2;
+    static constexpr uint32_t FLAG_AWAKE = 2;
+    static constexpr uint32_t FLAG_BULLET = 8;
+    static constexpr uint32_t FLAG_FIXED_ROTATION = 16;
+    static constexpr uint32_t FLAG_ACTIVE = 32;
+
+    float x = 0.0f;
+    float y = 0.0f;
+    float angle = 0.0f;
+    float linearVelocityX = 0.0f;
+    float linearVelocityY = 0.0f;
+    float angularVelocity = 0.0f;
+    float linearDamping = 0.0f;
+    float angularDamping = 0.0f;
+    float mass = 0.0f;
+    float inertia = 0.0f;  // about the centre of mass
+    float localCentreX = 0.0f;
+    float localCentreY = 0.0f;
+    float worldCentreX = 0.0f;
+    float worldCentreY = 0.0f;
+    int32_t type = TYPE_DYNAMIC;
+    uint32_t flags = FLAG_AWAKE | FLAG_ACTIVE;
+};
+
 // The rigid body of one instance.
 class CPhysicsObject {
 public:
@@ -56,7 +84,13 @@ public:
     void SetRotation(float degrees);
     void SetLinearVelocity(float vx, float vy);  // metres per second; wakes the body
     void SetAngularVelocity(float degreesPerSecond);
+    void SetActive(bool active);
+    void SetFixedRotation(bool fixed);
     void Destroy();  // joints, body and category lists
+
+    PhysicsBodyState body;
+    float previousX = 0.0f;  // metres, where the body was before the last world step
+    float previousY = 0.0f;
 };
 
 // The world of a room; the room owns it.
@@ -82,11 +116,18 @@ public:
     // Makes the instance's body from the fixture and stores its physics object in the instance.
     void CreateBody(CPhysicsFixture* fixture, CInstance* instance, float offsetX, float offsetY);
     void DestroyBody(CPhysicsObject* object);
-    // Contact points of the current contact, in pixels; 0 / false when the instance is not in it.
+    // Contact points of the current contact, in pixels; 0 / false when the instance is not in it. Until the
+    // physics library is wired in, tests give the contact through Physics_SetContactSource.
     int32_t GetCollisionPointCount(CInstance* instance);
     bool GetCollisionPoint(CInstance* instance, int32_t n, float* x, float* y);
     bool GetCollisionNormal(CInstance* instance, int32_t n, float* x, float* y);
 };
+
+struct PhysicsContactSource {
+    int32_t (*pointCount)(CPhysicsWorld* world, CInstance* instance);
+    bool (*point)(CPhysicsWorld* world, CInstance* instance, int32_t n, bool normal, float* x, float* y);
+};
+const PhysicsContactSource* Physics_SetContactSource(const PhysicsContactSource* source);
 
 // The frame's physics step, run instead of instance motion in a room with a world.
 void PhysicsWorldUpdate(CPhysicsWorld* world, int32_t fps, bool anyPathActive);

@@ -81,11 +81,38 @@ void CPhysicsWorld::SetGravity(float x, float y)
     gravityY = y;
 }
 
-// No body exists while physics is a seam, so these are never reached.
-void CPhysicsObject::SetPosition(float, float) {}
-void CPhysicsObject::SetRotation(float) {}
-void CPhysicsObject::SetLinearVelocity(float, float) {}
-void CPhysicsObject::SetAngularVelocity(float) {}
+// A seam body is its state alone: the operations change it as the library would, without a world step.
+void CPhysicsObject::SetPosition(float x, float y)
+{
+    body.x = x;
+    body.y = y;
+    body.flags |= PhysicsBodyState::FLAG_AWAKE;
+}
+void CPhysicsObject::SetRotation(float degrees) { body.angle = degrees * (3.1415927f / 180.0f); }
+void CPhysicsObject::SetLinearVelocity(float vx, float vy)
+{
+    body.linearVelocityX = vx;
+    body.linearVelocityY = vy;
+    body.flags |= PhysicsBodyState::FLAG_AWAKE;
+}
+void CPhysicsObject::SetAngularVelocity(float degreesPerSecond)
+{
+    body.angularVelocity = degreesPerSecond * (3.1415927f / 180.0f);
+}
+void CPhysicsObject::SetActive(bool active)
+{
+    if (active) body.flags |= PhysicsBodyState::FLAG_ACTIVE;
+    else body.flags &= ~PhysicsBodyState::FLAG_ACTIVE;
+}
+void CPhysicsObject::SetFixedRotation(bool fixed)
+{
+    if (fixed) {
+        body.flags |= PhysicsBodyState::FLAG_FIXED_ROTATION;
+        body.angularVelocity = 0.0f;
+    } else {
+        body.flags &= ~PhysicsBodyState::FLAG_FIXED_ROTATION;
+    }
+}
 void CPhysicsObject::Destroy()
 {
     if (g_physicsBodyHooks && g_physicsBodyHooks->destroyObject) g_physicsBodyHooks->destroyObject(this);
@@ -99,9 +126,31 @@ void CPhysicsWorld::DestroyBody(CPhysicsObject* object)
 {
     if (g_physicsBodyHooks && g_physicsBodyHooks->destroyBody) g_physicsBodyHooks->destroyBody(this, object);
 }
-int32_t CPhysicsWorld::GetCollisionPointCount(CInstance*) { return 0; }
-bool CPhysicsWorld::GetCollisionPoint(CInstance*, int32_t, float*, float*) { return false; }
-bool CPhysicsWorld::GetCollisionNormal(CInstance*, int32_t, float*, float*) { return false; }
+namespace {
+const PhysicsContactSource* g_physicsContactSource = nullptr;
+}  // namespace
+
+const PhysicsContactSource* Physics_SetContactSource(const PhysicsContactSource* source)
+{
+    const PhysicsContactSource* old = g_physicsContactSource;
+    g_physicsContactSource = source;
+    return old;
+}
+int32_t CPhysicsWorld::GetCollisionPointCount(CInstance* instance)
+{
+    const PhysicsContactSource* c = g_physicsContactSource;
+    return c && c->pointCount ? c->pointCount(this, instance) : 0;
+}
+bool CPhysicsWorld::GetCollisionPoint(CInstance* instance, int32_t n, float* x, float* y)
+{
+    const PhysicsContactSource* c = g_physicsContactSource;
+    return c && c->point && c->point(this, instance, n, false, x, y);
+}
+bool CPhysicsWorld::GetCollisionNormal(CInstance* instance, int32_t n, float* x, float* y)
+{
+    const PhysicsContactSource* c = g_physicsContactSource;
+    return c && c->point && c->point(this, instance, n, true, x, y);
+}
 
 void PhysicsWorldUpdate(CPhysicsWorld*, int32_t, bool) { SeamTrace_Record("PhysicsWorldUpdate"); }
 

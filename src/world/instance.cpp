@@ -284,15 +284,6 @@ void CInstance::CopyFrom(CInstance* source, bool link)
     layerId = source->layerId;
 }
 
-void CInstance::SetPosition(float newX, float newY)
-{
-    if (newX == x && newY == y) return;
-    x = newX;
-    y = newY;
-    bboxDirty = true;
-    Collision_MarkDirty(this);
-}
-
 int32_t CInstance::GetAlarm(int32_t index) const
 {
     return static_cast<uint32_t>(index) < uint32_t(INSTANCE_ALARM_COUNT) ? alarm[index] : -1;

@@ -59,13 +59,39 @@ struct CInstance : QZObjectBase {
     void CopyFrom(CInstance* source, bool link);
     int32_t GetAlarm(int32_t index) const;
     void SetAlarm(int32_t index, int32_t value);
-    // Motion: a move marks the box dirty; friction and gravity change the speed; the path moves the
-    // instance along and answers true when its end was reached.
+    // Motion. Direction and speed and the (hspeed, vspeed) pair are kept consistent by every setter; a move,
+    // scale, angle or mask change marks the box dirty.
     void SetPosition(float newX, float newY);
-    // Whether the instance covers the room point: its box, then (precise) its mask.
-    bool CollisionPoint(float px, float py, bool precise);
+    void SetImageXScale(float value);
+    void SetImageYScale(float value);
+    void SetImageAngle(float value);
+    void SetMaskIndex(int32_t value);
+    void SetDirection(double degrees);  // wrapped into [0, 360); NaN stays NaN
+    void SetSpeed(float value);
+    void SetHSpeed(float value);
+    void SetVSpeed(float value);
+    void AddMotion(double degrees, double amount);  // motion_add
+    void UpdateHVSpeed();
+    void UpdateDirectionSpeed();
+    // Sets bbox-dirty and queues the instance for the collision tree.
+    void MarkDirty();
+    // Once per step: friction towards a standstill, then gravity.
     void ApplyFrictionGravity();
+    void SetPathPosition(float value);  // clamped to [0, 1]
+    void SetPathPositionPrevious(float value);
+    void SetPathSpeed(float value);
+    // path_start and path_end (path -1); a path that cannot be followed leaves path_index -1.
+    void StartPath(int32_t path, float pathSpeed, float scale, float orientation, bool relative, int32_t endAction);
+    // Moves the instance along its path; true when the end was reached with a non-zero speed.
     bool AdvancePath();
+
+    // Shape tests against the instance: its box first, then (precise) its mask or skeleton.
+    bool CollisionPoint(double px, double py, bool precise);
+    bool CollisionRectangle(double x1, double y1, double x2, double y2, bool precise);
+    bool CollisionEllipse(double x1, double y1, double x2, double y2, bool precise);
+    bool CollisionLine(double x1, double y1, double x2, double y2, bool precise);
+    // a has a skeleton pose (or b has and the two were swapped by the caller).
+    static bool CollisionSkeleton(CInstance* a, CInstance* b, bool precise);
     void CreatePhysicsBody(CRoom* room);
     void RecreatePhysicsBody(CRoom* room);
     void DestroyPhysicsBody(CRoom* room);
@@ -152,8 +178,12 @@ struct CInstance : QZObjectBase {
 };
 
 // The instance's box from its mask or sprite, origin, scale and angle; clears bbox-dirty, and with
-// refreshTree moves its entry in the collision tree.
-void Compute_BoundingBox(CInstance* instance, bool refreshTree);
+// refreshTree moves its entry in the collision tree (whose answer it returns; 0 without).
+uint8_t Compute_BoundingBox(CInstance* instance, bool refreshTree);
+// Whether two instances touch: their boxes, then (precise) their masks or skeletons.
+bool Collision_Instance(CInstance* a, CInstance* b, bool precise);
+// Whether the ellipse with that integer centre and half-sizes holds the point.
+bool Ellipse_ContainsPoint(double px, double py, double cx, double cy, double rx, double ry);
 
 // The slot count of new instances: the game's instance-variable count.
 int32_t Instance_SlotCount();

@@ -31,6 +31,7 @@ struct LoaderStandins {
     std::vector<std::vector<int32_t>> displayModes;  // Display_SetAll: {width, height, frequency, bits}
     int32_t roomMouseX = 0;                  // the mouse position in the room
     int32_t roomMouseY = 0;
+    int32_t supportedAA = 0;                 // display_aa: the sum of the accepted multisample counts
 
     // Texture pages: the ids handed out in call order; past the end of pageIds: 1000 + call number.
     std::vector<int32_t> pageIds;

@@ -120,7 +120,9 @@ GameDef StageGame()
 bool FourFrames(int32_t index, SpriteFacts* out)
 {
     if (index != 0) return false;
-    *out = {4, 0, 15.0f};
+    *out = SpriteFacts{};
+    out->frameCount = 4;
+    out->playbackSpeed = 15.0f;
     return true;
 }
 

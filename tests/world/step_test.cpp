@@ -100,7 +100,9 @@ bool FakeFocus() { return g_focus; }
 bool FourFrames(int32_t index, SpriteFacts* out)
 {
     if (index != 0) return false;
-    *out = {4, 0, 15.0f};
+    *out = SpriteFacts{};
+    out->frameCount = 4;
+    out->playbackSpeed = 15.0f;
     return true;
 }
 
@@ -228,11 +230,16 @@ TEST_F(StepTest, APhysicsRoomStepsTheWorldInsteadOfMotionAndCollisions)
         SCOPED_TRACE(physics ? "physics room" : "plain room");
         delete room_->physicsWorld;
         room_->physicsWorld = physics ? new CPhysicsWorld(0.1f, 30) : nullptr;
+        CInstance* falling = room_->active.head;
+        falling->gravity = 1.0f;
+        const float startY = falling->y;
         SeamTrace_Clear();
         DoAStep();
         EXPECT_EQ(Called("PhysicsWorldUpdate"), physics);
         EXPECT_EQ(Called("HandleCollision"), !physics);
-        EXPECT_EQ(Called("CInstance::ApplyFrictionGravity"), !physics);
+        EXPECT_EQ(falling->y != startY, !physics);  // gravity moves it only outside the world
+        falling->gravity = 0.0f;
+        falling->SetSpeed(0.0f);
         EXPECT_TRUE(Called("ParticleSystem_UpdateAll"));
     }
 }
@@ -439,6 +446,8 @@ TEST_F(StepTest, ARoomChangeAskedForInAStageEndsTheStepAtTheNextCheck)
 {
     CInstance* jumper = Make(kJumper);
     jumper->alarm[0] = 1;
+    jumper->SetHSpeed(2.0f);
+    const float jumperX = jumper->x;
     Make(kAlarm)->alarm[0] = 1;
     g_now = 7000;
     Step_SetClock(2000);
@@ -449,7 +458,8 @@ TEST_F(StepTest, ARoomChangeAskedForInAStageEndsTheStepAtTheNextCheck)
     EXPECT_EQ(RoomChangeCode, 3);
     EXPECT_EQ(Step_Delta, 5000);
     EXPECT_EQ(g_FrameCounter, 0);
-    for (const char* skipped : {"CInstance::ApplyFrictionGravity", "HandleCollision", "ParticleSystem_UpdateAll",
+    EXPECT_EQ(jumper->x, jumperX);  // no movement stage
+    for (const char* skipped : {"HandleCollision", "ParticleSystem_UpdateAll",
                                 "DrawRoom", "IAP_ProcessEvents"})
         EXPECT_FALSE(Called(skipped)) << skipped;
     RoomChangeCode = ROOM_CHANGE_NONE;
