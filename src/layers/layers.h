@@ -22,6 +22,7 @@ CLayer* Layer_FindById(CRoom* room, int32_t id);
 // The step's layer scrolling: each layer's timer, offsets and element animation.
 void Layer_UpdateScrolling(CRoom* room);
 int32_t Layer_GetDepth(CLayer* layer);  // 0 for null
+bool Layer_IsDynamic(CLayer* layer);     // made at run time for an instance depth; false for null
 // Self of layer begin and end scripts; null when there is none.
 extern CInstance* Layer_ScriptInstance;
 

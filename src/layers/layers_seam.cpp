@@ -8,6 +8,7 @@
 
 #include "core/memory_manager.h"
 #include "core/seam_trace.h"
+#include "world/instance.h"
 
 CInstance* Layer_ScriptInstance = nullptr;
 bool CollisionTreeMode = false;
@@ -19,12 +20,17 @@ void Layer_RoomStart(CRoom*) { SeamTrace_Record("Layer_RoomStart"); }
 void Layer_RoomEnd(CRoom*) { SeamTrace_Record("Layer_RoomEnd"); }
 void Layer_AddInstance(CRoom*, CInstance*) { SeamTrace_Record("Layer_AddInstance"); }
 void Layer_AddInstanceToLayer(CRoom*, CLayer*, CInstance*) { SeamTrace_Record("Layer_AddInstanceToLayer"); }
-void Layer_RemoveInstance(CRoom*, CInstance*) { SeamTrace_Record("Layer_RemoveInstance"); }
+void Layer_RemoveInstance(CRoom*, CInstance* instance)
+{
+    SeamTrace_Record("Layer_RemoveInstance");
+    if (instance) instance->onLayer = false;
+}
 void Layer_InstanceDepthChanged(CRoom*, CInstance*) { SeamTrace_Record("Layer_InstanceDepthChanged"); }
 int32_t Layer_FindLayerOfInstance(CRoom*, int32_t) { return -1; }
 CLayer* Layer_FindById(CRoom*, int32_t) { return nullptr; }
 void Layer_UpdateScrolling(CRoom*) { SeamTrace_Record("Layer_UpdateScrolling"); }
 int32_t Layer_GetDepth(CLayer*) { return 0; }
+bool Layer_IsDynamic(CLayer*) { return false; }
 
 void HandleCollision() { SeamTrace_Record("HandleCollision"); }
 void Collision_MarkDirty(CInstance*) { SeamTrace_Record("Collision_MarkDirty"); }

@@ -72,4 +72,3 @@ bool Extension_CallFunction(int32_t index, int32_t argc, RValue* args, RValue* r
 void InitPushFunctions() { SeamTrace_Record("InitPushFunctions"); }
 void InitServiceFunctions() { SeamTrace_Record("InitServiceFunctions"); }
 void InitWin8Functions() { SeamTrace_Record("InitWin8Functions"); }
-void InitOSVariables() { SeamTrace_Record("InitOSVariables"); }

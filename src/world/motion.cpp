@@ -164,15 +164,14 @@ void CInstance::ApplyFrictionGravity()
     if (gravity != 0.0f) AddMotion(gravityDirection, gravity);
 }
 
-void CInstance::SetPathPosition(float value)
-{
-    pathPosition = value < 0.0f ? 0.0f : value > 1.0f ? 1.0f : value;
-}
+namespace {
+// Into [0, 1]; NaN is no position on the path and becomes its start.
+float Motion_ClampUnit(float value) { return value > 0.0f ? (value < 1.0f ? value : 1.0f) : 0.0f; }
+}  // namespace
 
-void CInstance::SetPathPositionPrevious(float value)
-{
-    pathPositionPrevious = value < 0.0f ? 0.0f : value > 1.0f ? 1.0f : value;
-}
+void CInstance::SetPathPosition(float value) { pathPosition = Motion_ClampUnit(value); }
+
+void CInstance::SetPathPositionPrevious(float value) { pathPositionPrevious = Motion_ClampUnit(value); }
 
 void CInstance::SetPathSpeed(float value) { pathSpeed = value; }
 
@@ -235,7 +234,7 @@ bool CInstance::AdvancePath()
             break;
         case 2: {
             double ox, oy;
-            Motion_PathTransform(this, p->XPosition(1.0) - firstX, p->YPosition(1.0) - firstY, &ox, &oy);
+            ox = p->XPosition(1.0) - firstX; oy = p->YPosition(1.0) - firstY;
             if (position >= 0.0) {
                 pathOriginX = float(double(pathOriginX) + ox);
                 pathOriginY = float(double(pathOriginY) + oy);

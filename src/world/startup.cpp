@@ -152,9 +152,7 @@ bool InitRunnerSystems()
     Window_ClearViewPorts();
     Particle_Reset();
     InitScoreCaptions();
-    Variable_BuiltIn_Free();
-    InitInstanceVariables();
-    InitGlobalVariables();
+    InitVariables();
     Path_Init();
     HighScore_Init();
     g_ObjectChangeList.Clear();
