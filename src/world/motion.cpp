@@ -234,7 +234,7 @@ bool CInstance::AdvancePath()
             break;
         case 2: {
             double ox, oy;
-            ox = p->XPosition(1.0) - firstX; oy = p->YPosition(1.0) - firstY;
+            Motion_PathTransform(this, p->XPosition(1.0) - firstX, p->YPosition(1.0) - firstY, &ox, &oy);
             if (position >= 0.0) {
                 pathOriginX = float(double(pathOriginX) + ox);
                 pathOriginY = float(double(pathOriginY) + oy);
