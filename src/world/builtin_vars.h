@@ -2,6 +2,7 @@
 // index clamps and the boolean rules. Every conversion of an untrusted real goes through the checked
 // helpers, so NaN, infinities and huge values never reach a raw cast.
 #pragma once
+#include <cmath>
 #include <cstdint>
 
 #include "core/convert.h"
@@ -18,9 +19,10 @@ inline float BV_Float(RValue* v) { return float(RValue_ToReal(v)); }
 inline int32_t BV_Int(RValue* v) { return Real_ToInt32Round(RValue_ToReal(v)); }
 // Instance integer fields round through single precision first.
 inline int32_t BV_IntViaFloat(RValue* v) { return Real_ToInt32Round(double(float(RValue_ToReal(v)))); }
-// Rule 1: rounds to 1 or more. Rule 2: rounds (through single precision) to anything but 0.
-inline bool BV_Rule1(RValue* v) { return BV_Int(v) >= 1; }
-inline bool BV_Rule2(RValue* v) { return BV_IntViaFloat(v) != 0; }
+// Rule 1: rounds to 1 or more. Rule 2: rounds (through single precision) to anything but 0. Rounded as
+// reals, so that a huge value is not mistaken for the integer conversion's out-of-range answer.
+inline bool BV_Rule1(RValue* v) { return std::nearbyint(RValue_ToReal(v)) >= 1.0; }
+inline bool BV_Rule2(RValue* v) { return std::nearbyint(double(float(RValue_ToReal(v)))) != 0.0; }
 // Rule 3: 0.5 or more. Rule 4: above 0.5, unrounded.
 inline bool BV_Rule3(RValue* v) { return RValue_ToReal(v) >= 0.5; }
 inline bool BV_Rule4(RValue* v) { return RValue_ToReal(v) > 0.5; }

@@ -20,7 +20,7 @@ constexpr double kDegToRad = kMotionPi / 180.0;
 double Motion_Snap(double v)
 {
     const double whole = std::nearbyint(v);
-    return std::fabs(v - whole) < 0.0001 ? whole : v;
+    return std::fabs(v - whole) < 0.0001 ? whole + 0.0 : v;  // + 0.0: no negative zero
 }
 
 // Edges of the box: truncated with the collision tree, rounded (halves to even) without it.
@@ -143,7 +143,7 @@ void CInstance::UpdateDirectionSpeed()
     } else {
         d = v > 0.0 ? 270.0 : v < 0.0 ? 90.0 : 0.0;
     }
-    direction = float(std::fmod(Motion_Snap(d), 360.0));
+    direction = float(std::fmod(Motion_Snap(d), 360.0) + 0.0);
     speed = float(Motion_Snap(std::sqrt(h * h + v * v)));
     MarkDirty();
 }
@@ -218,8 +218,10 @@ bool CInstance::AdvancePath()
     if (!std::isfinite(advance)) return false;
     double position = double(pathPosition) + advance;
 
+    // A path that does not move has not reached an end; one that stops exactly on 0 came backwards, so
+    // the far end is told from the near one by position > 0, and the position stays within [0, 1].
     bool reachedEnd = false;
-    if (position >= 1.0 || position <= 0.0) {
+    if (advance != 0.0 && (position >= 1.0 || position <= 0.0)) {
         reachedEnd = pathSpeed != 0.0f;
         const double firstX = p->XPosition(0.0), firstY = p->YPosition(0.0);
         switch (pathEndAction) {
@@ -230,12 +232,12 @@ bool CInstance::AdvancePath()
             }
             break;
         case 1:
-            position += position >= 0.0 ? -1.0 : 1.0;
+            position += position > 0.0 ? -1.0 : 1.0;
             break;
         case 2: {
             double ox, oy;
             Motion_PathTransform(this, p->XPosition(1.0) - firstX, p->YPosition(1.0) - firstY, &ox, &oy);
-            if (position >= 0.0) {
+            if (position > 0.0) {
                 pathOriginX = float(double(pathOriginX) + ox);
                 pathOriginY = float(double(pathOriginY) + oy);
                 position -= 1.0;
@@ -247,7 +249,7 @@ bool CInstance::AdvancePath()
             break;
         }
         case 3:
-            if (position >= 0.0) {
+            if (position > 0.0) {
                 position = 2.0 - position;
                 pathSpeed = -std::fabs(pathSpeed);
             } else {

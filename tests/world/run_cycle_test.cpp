@@ -1,5 +1,6 @@
 #include "world_test_util.h"
 
+#include "core/text.h"
 #include "input/input.h"
 #include "platform/crash_handlers.h"
 #include "platform/messages.h"
