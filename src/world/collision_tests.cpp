@@ -18,7 +18,7 @@ int32_t Collision_Frame(const CInstance* self) { return Real_ToInt32(self->image
 int32_t Collision_Position(double v) { return CollisionTreeMode ? Real_ToInt32(v) : Real_ToInt32Round(v); }
 
 // The skeleton's attachments give the box when it has any; otherwise a dirty box is recomputed.
-void Collision_RefreshBox(CInstance* self)
+void Collision_RefreshBoxSlow(CInstance* self)
 {
     if (self->skeleton) {
         BoundingBox box;
@@ -33,13 +33,16 @@ void Collision_RefreshBox(CInstance* self)
     if (self->bboxDirty) Compute_BoundingBox(self, true);
 }
 
+inline void Collision_RefreshBox(CInstance* self)
+{
+    if (self->skeleton || self->bboxDirty) Collision_RefreshBoxSlow(self);
+}
+
 // The common start of the shape tests: false when the instance cannot collide or the extent misses the box.
-bool Collision_ShapeMayHit(CInstance* self, double minX, double minY, double maxX, double maxY)
+inline bool Collision_ShapeMayHit(CInstance* self, double minX, double minY, double maxX, double maxY)
 {
     Collision_RefreshBox(self);
-    if (self->markedForDeletion) return false;
-    const BoundingBox& b = self->bbox;
-    return !(maxX < b.left || minX >= double(b.right) + 1.0 || maxY < b.top || minY >= double(b.bottom) + 1.0);
+    return !(BoundingBox_Misses(self->bbox, minX, minY, maxX, maxY) | self->markedForDeletion);
 }
 
 // The mask (or sprite) the pixel tests use; null facts when there is none or it has no frames.
@@ -68,7 +71,7 @@ bool Ellipse_ContainsPoint(double px, double py, double cx, double cy, double rx
     return dx * dx + dy * dy <= 1.0;
 }
 
-bool CInstance::CollisionPoint(double px, double py, bool precise)
+bool CInstance::CollisionPointInBox(double px, double py, bool precise)
 {
     if (!Collision_ShapeMayHit(this, px, py, px, py)) return false;
     SpriteFacts facts{};

@@ -9,6 +9,7 @@ class CCode;
 class CObject;
 class CPhysicsObject;
 class CSkeletonInstance;
+struct CInstance;
 struct CRoom;
 
 struct BoundingBox {
@@ -17,6 +18,13 @@ struct BoundingBox {
     int32_t right = 0;
     int32_t bottom = 0;
 };
+
+// Whether the extent lies wholly outside [left, right + 1) x [top, bottom + 1). The edge tests are or-ed
+// without branching: most shape tests miss, by any of the four edges.
+inline bool BoundingBox_Misses(const BoundingBox& b, double minX, double minY, double maxX, double maxY)
+{
+    return (maxX < b.left) | (minX >= double(b.right) + 1.0) | (maxY < b.top) | (minY >= double(b.bottom) + 1.0);
+}
 
 constexpr int32_t INSTANCE_ALARM_COUNT = 12;
 
@@ -86,7 +94,13 @@ struct CInstance : QZObjectBase {
     bool AdvancePath();
 
     // Shape tests against the instance: its box first, then (precise) its mask or skeleton.
-    bool CollisionPoint(double px, double py, bool precise);
+    // Most point tests miss the box: that answer comes inline, without a call.
+    bool CollisionPoint(double px, double py, bool precise)
+    {
+        if (!skeleton && !bboxDirty && BoundingBox_Misses(bbox, px, py, px, py)) return false;
+        return CollisionPointInBox(px, py, precise);
+    }
+    bool CollisionPointInBox(double px, double py, bool precise);
     bool CollisionRectangle(double x1, double y1, double x2, double y2, bool precise);
     bool CollisionEllipse(double x1, double y1, double x2, double y2, bool precise);
     bool CollisionLine(double x1, double y1, double x2, double y2, bool precise);
@@ -109,12 +123,15 @@ struct CInstance : QZObjectBase {
     bool destroyPerformed = false;
     bool carriedOver = false;
     bool created = false;
+    // What the shape tests read before anything else, beside the flags: a rejected test touches one
+    // cache line of the instance.
+    BoundingBox bbox;
+    CSkeletonInstance* skeleton = nullptr;
     int64_t creationStamp = 0;
     int32_t id = 0;
     int32_t objectIndex = 0;
     CObject* object = nullptr;
     CPhysicsObject* physicsObject = nullptr;
-    CSkeletonInstance* skeleton = nullptr;
     int32_t spriteIndex = -1;
     float imageIndex = 0.0f;
     float imageSpeed = 1.0f;
@@ -138,7 +155,6 @@ struct CInstance : QZObjectBase {
     float gravity = 0.0f;
     float hspeed = 0.0f;
     float vspeed = 0.0f;
-    BoundingBox bbox;
     int32_t alarm[INSTANCE_ALARM_COUNT];
     int32_t pathIndex = -1;
     float pathPosition = 0.0f;
