@@ -19,11 +19,11 @@ struct BoundingBox {
     int32_t bottom = 0;
 };
 
-// Whether the extent lies wholly outside [left, right + 1) x [top, bottom + 1). The edge tests are or-ed
-// without branching: most shape tests miss, by any of the four edges.
+// Whether the extent lies wholly outside [left, right + 1) x [top, bottom + 1); a NaN coordinate lies
+// nowhere, so it misses. The edge tests are or-ed without branching: most shape tests miss, by any edge.
 inline bool BoundingBox_Misses(const BoundingBox& b, double minX, double minY, double maxX, double maxY)
 {
-    return (maxX < b.left) | (minX >= double(b.right) + 1.0) | (maxY < b.top) | (minY >= double(b.bottom) + 1.0);
+    return !(maxX >= b.left) | !(minX < double(b.right) + 1.0) | !(maxY >= b.top) | !(minY < double(b.bottom) + 1.0);
 }
 
 constexpr int32_t INSTANCE_ALARM_COUNT = 12;

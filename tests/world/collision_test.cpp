@@ -263,6 +263,7 @@ TEST_F(CollisionTest, PointAgainstTheBoxEdgesRightAndBottomPlusOneAreOutside)
         {"right + 0.5", 19.5, 15, true}, {"right + 1", 20, 15, false},         {"top", 15, 10, true},
         {"just above top", 15, 9.9, false}, {"bottom", 15, 19, true},          {"bottom + 0.5", 15, 19.5, true},
         {"bottom + 1", 15, 20, false},
+        {"NaN x lies nowhere", NAN, 15, false}, {"NaN y lies nowhere", 15, NAN, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
