@@ -7,6 +7,7 @@
 
 #include "core/convert.h"
 #include "core/value.h"
+#include "core/variables.h"
 
 struct CInstance;
 
@@ -40,6 +41,27 @@ inline bool BV_OutString(RValue* out, const char* text)
     return true;
 }
 
+// A shared text handed out by reference (the empty string when there is none).
+inline bool BV_OutShared(RValue* out, RefString* text)
+{
+    if (!text) return BV_OutString(out, "");
+    ++text->refCount;
+    out->str = text;
+    out->flags = 0;
+    out->kind = VALUE_STRING;
+    return true;
+}
+// The holder takes a reference to a string value's text and lets go of its old one. Anything but a string
+// leaves the text as it is: these variables always hold text.
+inline bool BV_TakeShared(RefString** holder, RValue* value)
+{
+    if (RValue_Kind(value) != VALUE_STRING || !value->str) return true;
+    ++value->str->refCount;
+    RefString::ReleaseChecked(*holder);
+    *holder = value->str;
+    return true;
+}
+
 // The text of a string value; null for any other kind.
 inline const char* BV_Text(const RValue* v)
 {
@@ -48,12 +70,10 @@ inline const char* BV_Text(const RValue* v)
 
 // The per-instance variables (builtin_vars_instance.cpp) and the room, background, view and score
 // variables (builtin_vars_room.cpp) that InitGlobalVariables registers in its order.
-using BV_Getter = bool (*)(CInstance* self, int32_t index, RValue* out);
-using BV_Setter = bool (*)(CInstance* self, int32_t index, RValue* value);
 struct BV_Entry {
     const char* name;
-    BV_Getter getter;
-    BV_Setter setter;
+    BuiltinVariableGetter getter;
+    BuiltinVariableSetter setter;  // null: read-only
 };
 // The room file's variables; InitGlobalVariables registers them among the others in the fixed order.
 extern const BV_Entry BV_RoomEntries[];

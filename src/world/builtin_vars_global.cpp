@@ -4,7 +4,6 @@
 #include <cstring>
 #include <ctime>
 
-#include "core/console.h"
 #include "core/error.h"
 #include "core/interpreter.h"
 #include "core/memory_manager.h"
@@ -228,36 +227,14 @@ bool GV_SetErrorOccurred(CInstance*, int32_t, RValue* value)
     g_ErrorOccurred = BV_Rule3(value);
     return true;
 }
-bool GV_GetErrorLast(CInstance*, int32_t, RValue* out)
-{
-    RefString* text = g_ErrorLastText;
-    if (!text) return BV_OutString(out, "");
-    ++text->refCount;
-    out->str = text;
-    out->flags = 0;
-    out->kind = VALUE_STRING;
-    return true;
-}
-bool GV_SetErrorLast(CInstance*, int32_t, RValue* value)
-{
-    // Anything but a string leaves the text as it is: error_last is always a string.
-    if (RValue_Kind(value) != VALUE_STRING || !value->str) return true;
-    ++value->str->refCount;
-    RefString::ReleaseChecked(g_ErrorLastText);
-    g_ErrorLastText = value->str;
-    return true;
-}
+bool GV_GetErrorLast(CInstance*, int32_t, RValue* out) { return BV_OutShared(out, g_ErrorLastText); }
+bool GV_SetErrorLast(CInstance*, int32_t, RValue* value) { return BV_TakeShared(&g_ErrorLastText, value); }
 bool GV_GetApplicationSurface(CInstance*, int32_t, RValue* out) { return BV_Out(out, AppSurface_Id); }
 
 // The global variables in registration order; "@room" marks where the room file's entries go.
-struct GV_Slot {
-    const char* name;
-    BV_Getter getter;
-    BV_Setter setter;
-};
 
 #define GV_ARGUMENT(n) {"argument" #n, GV_GetArgumentN<n>, GV_SetArgumentN<n>}
-const GV_Slot kGlobalVariables[] = {
+const BV_Entry kGlobalVariables[] = {
     {"argument_relative", GV_GetArgumentRelative, nullptr},
     {"argument", GV_GetArgument, GV_SetArgument},
     GV_ARGUMENT(0), GV_ARGUMENT(1), GV_ARGUMENT(2), GV_ARGUMENT(3), GV_ARGUMENT(4), GV_ARGUMENT(5),
@@ -318,7 +295,7 @@ constexpr const char* kRoomRunEnds[] = {"health", "view_camera", "caption_health
 void InitGlobalVariables()
 {
     int32_t room = 0, run = 0;
-    for (const GV_Slot& slot : kGlobalVariables) {
+    for (const BV_Entry& slot : kGlobalVariables) {
         if (slot.getter) {
             Variable_BuiltIn_Add(slot.name, slot.getter, slot.setter);
             continue;

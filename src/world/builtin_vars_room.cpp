@@ -205,23 +205,12 @@ bool RV_SetShow(CInstance*, int32_t, RValue* value)
 template <RefString** Caption>
 bool RV_GetCaptionText(CInstance*, int32_t, RValue* out)
 {
-    RefString* text = *Caption;
-    if (!text) return BV_OutString(out, "");
-    ++text->refCount;
-    out->str = text;
-    out->flags = 0;
-    out->kind = VALUE_STRING;
-    return true;
+    return BV_OutShared(out, *Caption);
 }
 template <RefString** Caption>
 bool RV_SetCaptionText(CInstance*, int32_t, RValue* value)
 {
-    // Anything but a string leaves the caption as it is: a caption is always text.
-    if (RValue_Kind(value) != VALUE_STRING || !value->str) return true;
-    ++value->str->refCount;
-    RefString::ReleaseChecked(*Caption);
-    *Caption = value->str;
-    return true;
+    return BV_TakeShared(Caption, value);
 }
 
 bool RV_GetTransitionKind(CInstance*, int32_t, RValue* out) { return BV_Out(out, g_TransitionKind); }

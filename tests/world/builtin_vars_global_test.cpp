@@ -59,13 +59,13 @@ std::string BvGlob_Describe(const RValue* v)
 }
 
 // The inverse for written values: "u", "i:N", "s:TEXT", anything else a real ("nan" included).
-void BvGlob_Make(RValue* v, const std::string& spec)
+void BvGlob_Make(RValue* v, const std::string& form)
 {
     RValue_SetUndefined(v);
-    if (spec == "u") return;
-    if (spec.rfind("s:", 0) == 0) RValue_SetString(v, spec.c_str() + 2);
-    else if (spec.rfind("i:", 0) == 0) RValue_SetInt32(v, std::stoi(spec.substr(2)));
-    else RValue_SetReal(v, std::strtod(spec.c_str(), nullptr));
+    if (form == "u") return;
+    if (form.rfind("s:", 0) == 0) RValue_SetString(v, form.c_str() + 2);
+    else if (form.rfind("i:", 0) == 0) RValue_SetInt32(v, std::stoi(form.substr(2)));
+    else RValue_SetReal(v, std::strtod(form.c_str(), nullptr));
 }
 
 std::vector<std::string> g_BvGlob_Out;
@@ -137,10 +137,10 @@ protected:
         RValue_Free(&out);
         return text;
     }
-    static bool Write(const char* name, const std::string& spec, int32_t index = kBvGlob_Whole)
+    static bool Write(const char* name, const std::string& form, int32_t index = kBvGlob_Whole)
     {
         RValue value;
-        BvGlob_Make(&value, spec);
+        BvGlob_Make(&value, form);
         const bool ok = Variable_SetValue_Direct(nullptr, Id(name), index, &value);
         RValue_Free(&value);
         return ok;
