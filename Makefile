@@ -22,7 +22,9 @@ $(BUILD)/build.ninja:
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# Only the game and what it links: a first `make run` compiles no test.
+run: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target tumblewing
 	ARGS="$(ARGS)" scripts/run-game
 
 test: build

@@ -1,4 +1,4 @@
-// Two printers of one listing: every program of tests/fixtures/asm is assembled by formkit at test time,
+// Two printers of one listing: every program of tests/fixtures/asm is assembled by formkit (once per build),
 // loaded by the real loader, and Disasm_Code's listing of each code entry must equal the assembler's own
 // listing (written from the bytecode layouts, independently of the C++ disassembler) byte for byte.
 #include "../world/wad_test_util.h"
@@ -28,30 +28,18 @@ int32_t AsmListing_FindScript(const char* name)
 void AsmListing_NoOp(RValue*, CInstance*, CInstance*, int32_t, RValue*) {}
 bool AsmListing_Get(CInstance*, int32_t, RValue*) { return true; }
 
-std::string AsmListing_Folder()
+// Assembles a fixture ("known/x" is written as "known_x"); extra options go to the assembler's command
+// line. The path of its files without their extension (.win, .tab, .lst, .qzdebug), or "" when it failed.
+std::string AsmListing_Run(const std::string& stem, const std::string& options)
 {
-    std::string dir = kvtest::ScratchDir() + "/asm_listing/";
-    std::filesystem::create_directories(dir);
-    return dir;
-}
-
-// Where a fixture's files go ("known/x" becomes "known_x").
-std::string AsmListing_Out(std::string stem)
-{
-    std::replace(stem.begin(), stem.end(), '/', '_');
-    return AsmListing_Folder() + stem;
-}
-
-// Runs the assembler on a fixture; extra options go to its command line. False when it failed.
-bool AsmListing_Run(const std::string& stem, const std::string& options)
-{
-    std::string source = wadtest::SourceDir() + "/tests/fixtures/asm/" + stem + ".kvs";
-    std::string out = AsmListing_Out(stem);
-    std::string cmd = "PYTHONPATH='" + wadtest::SourceDir() + "/tools' python3 -B -m formkit.asm '" + source +
-                      "' -o '" + out + ".win' " + options;
-    int rc = std::system(cmd.c_str());
-    EXPECT_EQ(rc, 0) << cmd;
-    return rc == 0;
+    std::string name = stem;
+    std::replace(name.begin(), name.end(), '/', '_');
+    const std::string source = kvtest::ReadFile(wadtest::SourceDir() + "/tests/fixtures/asm/" + stem + ".kvs");
+    EXPECT_FALSE(source.empty()) << stem;
+    std::string error;
+    const std::string dir = kvtest::AssembledFixture(source, name, options, &error);
+    EXPECT_FALSE(dir.empty()) << stem << ": " << error;
+    return dir.empty() ? dir : dir + name;
 }
 
 std::vector<std::vector<std::string>> AsmListing_Rows(const std::string& path)
@@ -107,8 +95,8 @@ protected:
     // assembler's listing form ("; code <name>" before each entry), and the assembler's listing in `expected`.
     std::string LoadAndList(const std::string& stem, std::string* expected)
     {
-        std::string out = AsmListing_Out(stem);
-        if (!AsmListing_Run(stem, "--tables '" + out + ".tab'")) return {};
+        const std::string out = AsmListing_Run(stem, "");
+        if (out.empty()) return {};
         std::vector<std::vector<std::string>> facts = AsmListing_Rows(out + ".tab");
 
         // Built-in variables the program names resolve in pass 1: registered first, with the ids they got.
@@ -139,8 +127,9 @@ protected:
             if (id < 0) id = Function_Add(row[1].c_str(), AsmListing_NoOp, -1, false) - 1;
             ids += " --function '" + row[1] + "=" + std::to_string(id) + "'";
         }
-        if (!AsmListing_Run(stem, "--listing '" + out + ".lst'" + ids)) return {};
-        *expected = kvtest::ReadFile(out + ".lst");
+        const std::string listed = AsmListing_Run(stem, ids);
+        if (listed.empty()) return {};
+        *expected = kvtest::ReadFile(listed + ".lst");
 
         if (!Wad_LoadChunks(data, uint32_t(bytes.size()))) {
             ADD_FAILURE() << stem << ": pass 2 failed: " << g_GameData.damage << debug_.text;
@@ -191,7 +180,7 @@ TEST_F(AsmListing, DebugFileGivesEachEntryItsLinesAndSource)
 {
     std::string expected;
     ASSERT_FALSE(LoadAndList("debug_lines", &expected).empty());
-    std::vector<uint8_t> bytes = wadtest::ReadBytes(AsmListing_Out("debug_lines") + ".qzdebug");
+    std::vector<uint8_t> bytes = wadtest::ReadBytes(AsmListing_Run("debug_lines", "") + ".qzdebug");
     ASSERT_FALSE(bytes.empty());
     auto* data = static_cast<uint8_t*>(MemAlloc(bytes.size()));
     std::memcpy(data, bytes.data(), bytes.size());

@@ -94,7 +94,7 @@ struct CodeTestFacts {
 std::string CodeTestFixtures()
 {
     static std::string dir;
-    if (dir.empty()) dir = kvtest_py::Generate("tests/core/gen_code_fixtures.py", "", "code_fixtures");
+    if (dir.empty()) dir = kvtest_py::Generate("tests/core/gen_code_fixtures.py", "");
     return dir;
 }
 

@@ -482,7 +482,7 @@ const SerialCase kSerials[] = {
 
 class Serialise : public MemoryBalanceTest, public testing::WithParamInterface<SerialCase> {
 protected:
-    static void SetUpTestSuite() { folder_ = kvtest_py::Generate("tests/core/gen_value_bytes.py", "", "value_bytes"); }
+    static void SetUpTestSuite() { folder_ = kvtest_py::Generate("tests/core/gen_value_bytes.py", ""); }
     static std::string folder_;
 };
 std::string Serialise::folder_;

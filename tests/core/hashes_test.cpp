@@ -53,7 +53,7 @@ void HashesFeedInOddChunks(const uint8_t* data, size_t n, Feed feed)
 
 TEST(Hashes, AgreeWithPythonOverLengthsAndChunkings)
 {
-    std::string dir = kvtest_py::Generate("tests/core/hash_oracle.py", "", "hashes");
+    std::string dir = kvtest_py::Generate("tests/core/hash_oracle.py", "");
     ASSERT_FALSE(dir.empty());
     std::string input = kvtest::ReadFile(dir + "input.bin");
     std::istringstream lines(kvtest::ReadFile(dir + "hashes.txt"));

@@ -1,4 +1,4 @@
-// Runs a committed Python generator (tests/<area>/<name>.py) at test time and reads the files it writes.
+// Runs a committed Python generator (tests/<area>/<name>.py) once per build and reads the files it writes.
 // Python's zlib, hashlib, base64, binascii and struct are the reference the tests compare against.
 #pragma once
 #include "test_support.h"
@@ -14,16 +14,14 @@ namespace kvtest_py {
 
 inline std::string SourceDir() { return kvtest::SourceDir(); }
 
-// Runs python3 <source>/<script> <outDir> <args>; the generator writes its files into outDir (created in
-// the test's scratch folder). Returns outDir with a trailing '/', or an empty text on failure.
-inline std::string Generate(const std::string& script, const std::string& args, const std::string& outName)
+// The folder (with a trailing '/') where <python> <source>/<script> <folder> <args> wrote its files, or
+// an empty text on failure.
+inline std::string Generate(const std::string& script, const std::string& args)
 {
-    std::string outDir = kvtest::ScratchDir() + "/" + outName + "/";
-    std::filesystem::create_directories(outDir);
-    std::string cmd = "python3 '" + SourceDir() + "/" + script + "' '" + outDir + "' " + args;
-    int rc = std::system(cmd.c_str());
-    EXPECT_EQ(rc, 0) << cmd;
-    return rc == 0 ? outDir : std::string();
+    std::string error;
+    std::string dir = kvtest::ScriptFixture(script, args, &error);
+    EXPECT_FALSE(dir.empty()) << error;
+    return dir;
 }
 
 }  // namespace kvtest_py

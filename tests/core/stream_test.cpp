@@ -211,7 +211,7 @@ TEST_F(Stream, SeekStoresAndAccessOutsideTheMemoryDoesNothing)
 
 TEST_F(Stream, HexFormsMatchBinascii)
 {
-    std::string dir = kvtest_py::Generate("tests/core/stream_oracle.py", "hex", "stream_hex");
+    std::string dir = kvtest_py::Generate("tests/core/stream_oracle.py", "hex");
     ASSERT_FALSE(dir.empty());
     std::string bytes = kvtest::ReadFile(dir + "hex_bytes.bin");
     std::string upper = kvtest::ReadFile(dir + "hex_upper.txt");
@@ -284,7 +284,7 @@ TEST_F(Stream, HexEdgeCases)
 
 TEST_F(Stream, DecompressesPythonZlibAtEveryLevel)
 {
-    std::string dir = kvtest_py::Generate("tests/core/stream_oracle.py", "zlib", "stream_zlib");
+    std::string dir = kvtest_py::Generate("tests/core/stream_oracle.py", "zlib");
     ASSERT_FALSE(dir.empty());
     struct Case {
         const char* zname;
@@ -315,7 +315,7 @@ TEST_F(Stream, DecompressesPythonZlibAtEveryLevel)
 
 TEST_F(Stream, BadZlibDataGivesNull)
 {
-    std::string dir = kvtest_py::Generate("tests/core/stream_oracle.py", "zlib-small", "stream_zlib_bad");
+    std::string dir = kvtest_py::Generate("tests/core/stream_oracle.py", "zlib-small");
     ASSERT_FALSE(dir.empty());
     std::string z = kvtest::ReadFile(dir + "z9.bin");
     std::string flipped = z;
@@ -394,7 +394,7 @@ TEST_F(Stream, SubstitutionTablesAreInversePermutations)
     const std::vector<int32_t> seeds = {0, 1, -1, 249, -250, 64000, -64001, -64250, -1000000, INT32_MIN, INT32_MAX};
     std::string args;
     for (int32_t seed : seeds) args += " " + std::to_string(seed);
-    std::string dir = kvtest_py::Generate("tests/core/stream_oracle.py", "subst" + args, "stream_subst");
+    std::string dir = kvtest_py::Generate("tests/core/stream_oracle.py", "subst" + args);
     ASSERT_FALSE(dir.empty());
     std::string lines = kvtest::ReadFile(dir + "subst.txt");
 

@@ -82,7 +82,7 @@ TEST(Utf8, PutCharWritesOnlyItsBytes)
 // Every code point's encoding against Python's, and each decodes back to itself in as many bytes.
 TEST(Utf8, EncodingsMatchPython)
 {
-    std::string folder = kvtest_py::Generate("tests/core/gen_utf8_vectors.py", "", "utf8_vectors");
+    std::string folder = kvtest_py::Generate("tests/core/gen_utf8_vectors.py", "");
     ASSERT_FALSE(folder.empty());
     std::ifstream in(folder + "encode.txt");
     std::string line;

@@ -870,7 +870,7 @@ TEST_F(VariablesScope, AccessorsAreReadAndWrittenThroughTheObjectModel)
 
 class VariablesSaveBlock : public VariablesTest {
 protected:
-    static void SetUpTestSuite() { folder_ = kvtest_py::Generate("tests/core/gen_global_block.py", "", "global_block"); }
+    static void SetUpTestSuite() { folder_ = kvtest_py::Generate("tests/core/gen_global_block.py", ""); }
     static std::string Expected(const char* name) { return kvtest::ReadFile(folder_ + name + ".bin"); }
 
     // The globals of the generator's "fresh" case.

@@ -44,7 +44,7 @@ protected:
     // The local names of a formkit container: scope -7 names after loading its FUNC chunk's block.
     std::vector<uint8_t> LoadFormkitLocals()
     {
-        std::string dir = kvtest_py::Generate("tests/core/gen_local_names.py", "", "local_names");
+        std::string dir = kvtest_py::Generate("tests/core/gen_local_names.py", "");
         std::string bytes = kvtest::ReadFile(dir + "locals.win");
         std::vector<uint8_t> data(bytes.begin(), bytes.end());
         for (uint32_t at = 8; at + 8 <= data.size();) {

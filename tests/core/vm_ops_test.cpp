@@ -898,7 +898,7 @@ TEST_F(VmOpsTest, EpsilonSetterAndTolerance)
 // Rows computed by Python at test time: integers masked with ctypes, shifts, math.fmod, "%g"/"%d", bytes order.
 TEST_F(VmOpsTest, OracleRows)
 {
-    const std::string dir = kvtest_py::Generate("tests/core/gen_vm_ops_oracle.py", "", "vm_ops_oracle");
+    const std::string dir = kvtest_py::Generate("tests/core/gen_vm_ops_oracle.py", "");
     ASSERT_FALSE(dir.empty());
     std::ifstream in(dir + "rows.txt");
     std::string line;

@@ -77,16 +77,13 @@ protected:
     // passes and compiles its scripts. False (with a failure) when any stage fails.
     bool Build(const std::string& source, const std::string& stem = "prog")
     {
-        std::string dir = kvtest::ScratchDir() + "/vm/";
-        std::filesystem::create_directories(dir);
-        std::string src = dir + stem + ".kvs", out = dir + stem;
-        kvtest::WriteFile(src, source);
-        std::string cmd = "PYTHONPATH='" + wadtest::SourceDir() + "/tools' python3 -B -m formkit.asm '" + src +
-                          "' -o '" + out + ".win' --tables '" + out + ".tab'";
-        if (std::system(cmd.c_str()) != 0) {
-            ADD_FAILURE() << "assembler failed: " << cmd;
+        std::string error;
+        const std::string dir = kvtest::AssembledFixture(source, stem, "", &error);
+        if (dir.empty()) {
+            ADD_FAILURE() << "assembler: " << error;
             return false;
         }
+        const std::string out = dir + stem;
         std::istringstream tables(kvtest::ReadFile(out + ".tab"));
         std::string line;
         while (std::getline(tables, line)) {

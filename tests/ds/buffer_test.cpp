@@ -90,7 +90,7 @@ TEST_F(Buffer, EveryTypeMatchesStructAndReadsBack)
     for (int32_t alignment : {1, 4}) {
         std::string args = std::to_string(alignment) + " items_" + std::to_string(alignment);
         for (const BufferItem& item : BufferItems()) args += std::string(" ") + item.oracle;
-        std::string dir = kvtest_py::Generate("tests/ds/buffer_oracle.py", args, "buffer_items");
+        std::string dir = kvtest_py::Generate("tests/ds/buffer_oracle.py", args);
         ASSERT_FALSE(dir.empty());
         std::string expected = kvtest::ReadFile(dir + "items_" + std::to_string(alignment));
 

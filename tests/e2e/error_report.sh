@@ -4,7 +4,7 @@
 set -u
 fail() { echo "FAIL: $*"; exit 1; }
 tmp=$(mktemp -d); trap 'rm -rf "$tmp"' EXIT
-python3 "$KV_SOURCE_DIR/tests/fixtures/wad_cases.py" "$tmp" e2e_bad_builtin >/dev/null || fail "fixture"
+fx=$("$KV_FIXTURE" script tests/fixtures/wad_cases.py) && cp "$fx"e2e_bad_builtin.* "$tmp/" || fail "fixture"
 cd "$tmp" || exit 1
 env -u KV_NO_DIALOGS -u DISPLAY -u WAYLAND_DISPLAY timeout 60 "$KV_BUILD_DIR/kelvane" -headless \
   -game e2e_bad_builtin.win -output log.txt </dev/null >out.txt 2>err.txt

@@ -5,7 +5,8 @@
 set -u
 fail() { echo "FAIL: $*"; exit 1; }
 tmp=$(mktemp -d); trap 'rm -rf "$tmp"' EXIT
-python3 "$KV_SOURCE_DIR/tests/fixtures/wad_cases.py" "$tmp" e2e_damaged e2e_damaged_form >/dev/null || fail "fixture"
+fx=$("$KV_FIXTURE" script tests/fixtures/wad_cases.py) && cp "$fx"e2e_damaged.* "$fx"e2e_damaged_form.* "$tmp/" ||
+  fail "fixture"
 cd "$tmp" || exit 1
 
 run() {  # name game expected-log-text

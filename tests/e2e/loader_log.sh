@@ -6,7 +6,7 @@ set -u
 fail() { echo "FAIL: $*"; exit 1; }
 tmp=$(mktemp -d); trap 'rm -rf "$tmp"' EXIT
 golden="$KV_SOURCE_DIR/tests/e2e/golden/loader_log.txt"
-python3 "$KV_SOURCE_DIR/tests/fixtures/wad_cases.py" "$tmp/fx" e2e_game >/dev/null || fail "fixture"
+fx=$("$KV_FIXTURE" script tests/fixtures/wad_cases.py) && mkdir "$tmp/fx" && cp "$fx"e2e_game.* "$tmp/fx/" || fail "fixture"
 
 # The log with this run's paths and length turned back into the golden file's placeholders.
 normalise() {  # log game-path folder

@@ -6,7 +6,8 @@
 set -u
 fail() { echo "FAIL: $*"; exit 1; }
 tmp=$(mktemp -d); trap 'rm -rf "$tmp"' EXIT
-python3 "$KV_SOURCE_DIR/tests/fixtures/mainloop_cases.py" "$tmp/fx" frames frames_v15 || fail "fixture"
+fx=$("$KV_FIXTURE" script tests/fixtures/mainloop_cases.py) && mkdir "$tmp/fx" && cp "$fx"frames.* "$fx"frames_v15.* "$tmp/fx/" ||
+  fail "fixture"
 golden="$KV_SOURCE_DIR/tests/e2e/golden/mainloop_frames.txt"
 
 run() {  # trace file, then kelvane's arguments -> status in $rc

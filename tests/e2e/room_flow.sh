@@ -5,8 +5,10 @@
 set -u
 fail() { echo "FAIL: $*"; exit 1; }
 tmp=$(mktemp -d); trap 'rm -rf "$tmp"' EXIT
-python3 "$KV_SOURCE_DIR/tests/fixtures/room_cases.py" "$tmp/with" flow_rooms || fail "fixture"
-python3 "$KV_SOURCE_DIR/tests/fixtures/room_cases.py" "$tmp/without" --no-first-room-code flow_rooms || fail "fixture"
+fx=$("$KV_FIXTURE" script tests/fixtures/room_cases.py) && mkdir "$tmp/with" && cp "$fx"flow_rooms.* "$tmp/with/" ||
+  fail "fixture"
+fx=$("$KV_FIXTURE" script tests/fixtures/room_cases.py --no-first-room-code) && mkdir "$tmp/without" &&
+  cp "$fx"flow_rooms.* "$tmp/without/" || fail "fixture"
 
 run() {  # folder -> status in $rc, trace in $tmp/<folder>.log
   KV_TEST_EVENT_LOG="$tmp/$1.log" KV_TEST_FRAME_LIMIT=3 KV_TEST_UNPACED=1 SDL_VIDEODRIVER=offscreen timeout 60 "$KV_BUILD_DIR/kelvane" -headless \

@@ -9,7 +9,7 @@ problems=()
 fail() { problems+=("$*"); }
 tmp=$(mktemp -d); trap 'rm -rf "$tmp"' EXIT
 golden="$KV_SOURCE_DIR/tests/e2e/golden/startup_log.txt"
-python3 "$KV_SOURCE_DIR/tests/fixtures/startup_cases.py" "$tmp/fx" || { echo "FAIL: fixture"; exit 1; }
+fx=$("$KV_FIXTURE" script tests/fixtures/startup_cases.py) && cp -r "$fx" "$tmp/fx" || { echo "FAIL: fixture"; exit 1; }
 
 # The log with this run's paths and length turned back into the golden file's placeholders.
 normalise() {  # log game-path folder

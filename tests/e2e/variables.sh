@@ -31,7 +31,7 @@
 set -u
 fail() { echo "FAIL: $*"; exit 1; }
 tmp=$(mktemp -d); trap 'rm -rf "$tmp"' EXIT
-python3 "$KV_SOURCE_DIR/tests/fixtures/variables_cases.py" "$tmp/fx" || fail "fixture"
+fx=$("$KV_FIXTURE" script tests/fixtures/variables_cases.py) && cp -r "$fx" "$tmp/fx" || fail "fixture"
 golden="$KV_SOURCE_DIR/tests/e2e/golden"
 
 run() {  # game, frame limit, then more arguments -> status in $rc, trace in $tmp/<game>.log

@@ -30,21 +30,6 @@ ScopedEnv::~ScopedEnv()
     else unsetenv(name_.c_str());
 }
 
-std::string SourceDir()
-{
-    if (const char* env = std::getenv("KV_SOURCE_DIR"); env && *env) return env;
-    namespace fs = std::filesystem;
-    fs::path dir = fs::read_symlink("/proc/self/exe").parent_path();
-    for (int up = 0; up < 4 && !dir.empty(); ++up, dir = dir.parent_path()) {
-        std::ifstream cache(dir / "CMakeCache.txt");
-        std::string line;
-        const std::string key = "CMAKE_HOME_DIRECTORY:INTERNAL=";
-        while (std::getline(cache, line))
-            if (line.rfind(key, 0) == 0) return line.substr(key.size());
-    }
-    return ".";
-}
-
 std::string ReportedMessages(const std::string& text)
 {
     const std::string start = "ERROR!!! :: " + std::string(92, '#') + "\n";
@@ -88,18 +73,6 @@ void RecordingConsole::Output(const char* format, ...)
         text.resize(at + static_cast<size_t>(length));
     }
     va_end(again);
-}
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::string& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 }  // namespace kvtest

@@ -1,6 +1,7 @@
 // Helpers shared by the GoogleTest suites.
 #pragma once
 #include "core/console.h"
+#include "fixture_cache.h"
 
 #include <string>
 
@@ -21,9 +22,6 @@ private:
     bool hadOld_;
 };
 
-// The source tree: KV_SOURCE_DIR when set, else the one the build folder was configured from.
-std::string SourceDir();
-
 // Full path of a probe program (tests/<area>/probes/<name>.cpp), built beside the test executables.
 std::string ProbePath(const std::string& name);
 
@@ -38,8 +36,5 @@ struct RecordingConsole final : tagIConsole {
 std::string ReportedMessages(const std::string& text);
 // Lets one test raise several fatal reports: in a real run the first would have ended the process.
 void ForgetErrorAbort();
-
-std::string ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::string& bytes);
 
 }  // namespace kvtest

@@ -455,9 +455,6 @@ TEST_F(ObjectLoad, DamagedEntriesFailThePassNamingChunkAndEntry)
         {"bad_shape_points", "object 0: shape points run past the entry"},
         {"bad_shape_points_near", "object 0: shape points run past the entry"},
     };
-    std::vector<std::string> names;
-    for (const Row& row : rows) names.push_back(row.name);
-    objtest::Fixture(names);  // one run of the fixture script for every case
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         debug_.text.clear();

@@ -9,20 +9,11 @@
 
 namespace objtest {
 
-inline std::string FixtureFolder() { return kvtest::ScratchDir() + "/object_fixtures"; }
-
-// Writes the named cases (one run of the fixture script) and gives the path of the first.
-inline std::string Fixture(const std::vector<std::string>& names)
+// The game-data file of a case.
+inline std::string Fixture(const std::string& name)
 {
-    std::string dir = FixtureFolder();
-    std::string missing;
-    for (const auto& n : names)
-        if (!std::filesystem::exists(dir + "/" + n + ".win")) missing += " '" + n + "'";
-    if (!missing.empty()) {
-        std::string cmd = "python3 '" + kvtest::SourceDir() + "/tests/fixtures/object_cases.py' '" + dir + "'" + missing;
-        if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "fixture generation failed: " << cmd;
-    }
-    return dir + "/" + names.front() + ".win";
+    static const std::string dir = wadtest::CasesFolder("object_cases.py");
+    return dir + name + ".win";
 }
 
 // A loader test that also frees the object and timeline tables the passes filled.
@@ -47,7 +38,7 @@ protected:
     // Both passes over a case. Returns whether pass 2 succeeded (pass 1 must).
     bool LoadCase(const std::string& name)
     {
-        std::vector<uint8_t> bytes = wadtest::ReadBytes(Fixture({name}));
+        std::vector<uint8_t> bytes = wadtest::ReadBytes(Fixture(name));
         if (bytes.empty()) {
             ADD_FAILURE() << "no fixture " << name;
             return false;

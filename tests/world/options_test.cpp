@@ -12,16 +12,11 @@ namespace {
 
 using wadtest::g_boxes;
 
-// Writes every case of tests/fixtures/optn_cases.py once per process.
+// A case of tests/fixtures/optn_cases.py.
 std::string OptnCase(const std::string& name)
 {
-    static const std::string dir = [] {
-        std::string folder = kvtest::ScratchDir() + "/optn_fixtures";
-        std::string cmd = "python3 '" + kvtest::SourceDir() + "/tests/fixtures/optn_cases.py' '" + folder + "'";
-        if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "fixture generation failed: " << cmd;
-        return folder;
-    }();
-    return dir + "/" + name + ".win";
+    static const std::string dir = wadtest::CasesFolder("optn_cases.py");
+    return dir + name + ".win";
 }
 
 std::string OptionsDescribe(const GameOptions& o)

@@ -23,20 +23,11 @@
 
 namespace roomtest {
 
-inline std::string FixtureFolder() { return kvtest::ScratchDir() + "/room_fixtures"; }
-
-// Writes the named cases that are not there yet (one run of the fixture script); the path of the first.
-inline std::string Fixture(const std::vector<std::string>& names)
+// The game-data file of a case.
+inline std::string Fixture(const std::string& name)
 {
-    std::string dir = FixtureFolder();
-    std::string missing;
-    for (const auto& n : names)
-        if (!std::filesystem::exists(dir + "/" + n + ".win")) missing += " '" + n + "'";
-    if (!missing.empty()) {
-        std::string cmd = "python3 '" + kvtest::SourceDir() + "/tests/fixtures/room_cases.py' '" + dir + "'" + missing;
-        if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "fixture generation failed: " << cmd;
-    }
-    return dir + "/" + names.front() + ".win";
+    static const std::string dir = wadtest::CasesFolder("room_cases.py");
+    return dir + name + ".win";
 }
 
 // A loader test that also frees what rooms leave behind (instances, deferred lists, objects, the global
@@ -81,7 +72,7 @@ protected:
     // Both passes over a case; whether pass 2 succeeded (pass 1 must).
     bool LoadCase(const std::string& name)
     {
-        std::vector<uint8_t> bytes = wadtest::ReadBytes(Fixture({name}));
+        std::vector<uint8_t> bytes = wadtest::ReadBytes(Fixture(name));
         if (bytes.empty()) {
             ADD_FAILURE() << "no fixture " << name;
             return false;
@@ -195,7 +186,6 @@ TEST_F(RoomLoad, BackgroundRecordsAndStretchScalesFromTheBackgroundSize)
         {"a zero size keeps scale 1", RoomTest_SizeZero, 1.0f, 1.0f},
         {"no background keeps scale 1", nullptr, 1.0f, 1.0f},
     };
-    roomtest::Fixture({"rooms_backgrounds"});
     for (const Source& s : sources) {
         SCOPED_TRACE(s.name);
         Background_SetSizeSource(s.source);
@@ -250,7 +240,6 @@ TEST_F(RoomLoad, ViewRecordsAndOneCameraPerViewRecordInNewerGames)
         int cameras;  // CreateFromView calls
     };
     const Row rows[] = {{"rooms_views", 2}, {"rooms_views_old", 0}};
-    roomtest::Fixture({"rooms_views", "rooms_views_old"});
     CView view0;
     view0.visible = true;
     view0.x = 10;
@@ -383,7 +372,6 @@ TEST_F(RoomLoad, PhysicsWorldFromTheEntryFieldsAndTheGameSpeedOrRoomSpeed)
         {"rm_phys_gravity", true, 0.05f, kIntMin, kIntMin, 60, 30},
         {"rm_nophys", false, 0, 0, 0, 0, 0},
     };
-    roomtest::Fixture({"rooms_physics", "rooms_physics_old", "rooms_physics_v5"});
     for (bool newer : {true, false}) {
         SCOPED_TRACE(newer ? "rooms_physics" : "rooms_physics_old");
         ASSERT_TRUE(LoadCase(newer ? "rooms_physics" : "rooms_physics_old")) << g_GameData.damage;
@@ -489,9 +477,6 @@ TEST_F(RoomLoad, DamagedEntriesFailPass2NamingTheRoom)
         {"bad_room_entry", "room 1", "outside the chunk"},
         {"bad_room_entry_cut", "room 0", "outside the chunk"},
     };
-    std::vector<std::string> names;
-    for (const Row& row : rows) names.push_back(row.name);
-    roomtest::Fixture(names);
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         EXPECT_FALSE(LoadCase(row.name));

@@ -33,16 +33,11 @@ std::string ScratchFile(const char* variable, const std::string& name)
     return path;
 }
 
-// The cases of tests/fixtures/startup_cases.py, written once per process into the scratch folder.
+// A case of tests/fixtures/startup_cases.py.
 std::string StartupFixture(const std::string& name)
 {
-    const std::string dir = ScratchFile("KV_STARTUP_FIXTURES", "startup_fixtures");
-    const std::string path = dir + "/" + name + ".win";
-    if (!std::filesystem::exists(path)) {
-        std::string cmd = "python3 '" + wadtest::SourceDir() + "/tests/fixtures/startup_cases.py' '" + dir + "' " + name;
-        if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "fixture generation failed: " << cmd;
-    }
-    return path;
+    static const std::string dir = wadtest::CasesFolder("startup_cases.py");
+    return dir + name + ".win";
 }
 
 class StartupTest : public wadtest::LoaderTest {

@@ -176,9 +176,6 @@ TEST_F(TimeLineLoad, DamagedEntriesFailThePassNamingChunkAndEntry)
         {"bad_moment_count", "timeline 0: moments run past the data"},
         {"bad_moment_list", "timeline 0: action list outside the data"},
     };
-    std::vector<std::string> names;
-    for (const Row& row : rows) names.push_back(row.name);
-    objtest::Fixture(names);  // one run of the fixture script for every case
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         debug_.text.clear();

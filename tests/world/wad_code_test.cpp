@@ -175,7 +175,6 @@ using WadPatchDeathTest = wadtest::LoaderTest;
 
 TEST_F(WadPatchDeathTest, UnresolvedNameExitsWithStatus1)
 {
-    wadtest::Need({"unresolved_var_v14", "unresolved_var_v15", "unresolved_func_v14"});
     const struct {
         const char* fixture;
         const char* message;
@@ -196,7 +195,6 @@ TEST_F(WadPatchDeathTest, UnresolvedNameExitsWithStatus1)
 
 TEST_F(WadPatch, UnresolvedNameInAChildGameEndsTheGameWithoutExiting)
 {
-    wadtest::Need({"unresolved_var_v14", "unresolved_var_v15", "unresolved_func_v14"});
     g_ChildGame = true;
     for (const char* fixture : {"unresolved_var_v14", "unresolved_var_v15", "unresolved_func_v14"}) {
         Expect e(fixture);

@@ -113,7 +113,6 @@ using WadHeaderRules = wadtest::LoaderTest;
 
 TEST_F(WadHeaderRules, HeaderKindIs800AfterPass1AndOnlyGen8StaysSo)
 {
-    wadtest::Need({"header_gen7_v7_m1", "header_genl_v14_m2", "header_gen8_v14_m2"});
     for (const char* name : {"header_gen7_v7_m1", "header_genl_v14_m2", "header_gen8_v14_m2"}) {
         Expect e(name);
         uint32_t length = 0;
@@ -141,7 +140,6 @@ TEST_F(WadHeaderRules, InAWindowClearsTheFullScreenBitInBothPasses)
 
 TEST_F(WadHeaderRules, ExternalCallsForbiddenByFlagBit12ASteamRunOrAChildGame)
 {
-    wadtest::Need({"header_gen8_v14_m2", "header_plain_flags"});
     struct Row {
         const char* fixture;
         bool child;
@@ -167,7 +165,6 @@ TEST_F(WadHeaderRules, ExternalCallsForbiddenByFlagBit12ASteamRunOrAChildGame)
 
 TEST_F(WadHeaderRules, ScriptObjectBitSetsUpItsObjectsInPass2)
 {
-    wadtest::Need({"header_gen8_v14_m2", "header_plain_flags"});
     for (const char* name : {"header_gen8_v14_m2", "header_plain_flags"}) {
         SeamTrace_Clear();
         auto [pass1, pass2] = RunPasses(name);

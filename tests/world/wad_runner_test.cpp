@@ -175,7 +175,6 @@ TEST_F(RunnerLoadGameTest, OptionsIniBesideTheGameIsHandedOn)
 
 TEST_F(RunnerLoadGameTest, TheLaunchersOwnGameFileIsRememberedOnce)
 {
-    wadtest::Need({"small_v14", "small_v15"});
     std::string first = Place("small_v14", kvtest::ScratchDir() + "/first.win");
     std::string second = Place("small_v15", kvtest::ScratchDir() + "/second.win");
     GameFile_Set(first.c_str());
@@ -240,7 +239,6 @@ TEST_F(RunnerLoadGameTest, MissingGameShowsTheBoxAndExits)
 
 TEST_F(RunnerLoadGameTest, DamagedFormFailsLikeMissingData)
 {
-    wadtest::Need({"damage_form_short", "damage_not_form"});
     for (const char* fixture : {"damage_form_short", "damage_not_form"}) {
         g_exitCalls = 0;
         g_boxes.clear();
@@ -341,7 +339,6 @@ TEST_F(RunnerLoadGameTest, StartupRunsTheLoaderStagesInOrder)
 
 TEST_F(RunnerLoadGameTest, StartupStopsAtDamageFoundByEitherPass)
 {
-    wadtest::Need({"damage_room_order_overrun", "damage_glob_index"});
     struct Row {
         const char* fixture;
         bool box;              // pass 1: fails like missing data

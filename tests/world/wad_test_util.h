@@ -1,4 +1,4 @@
-// Shared by the loader suites: fixtures made by tests/fixtures/wad_cases.py (formkit) at test time,
+// Shared by the loader suites: fixtures made by tests/fixtures/wad_cases.py (formkit) once per build,
 // their flat expectation files, a recording console and the loader's reset between tests.
 #pragma once
 #include "world_test_util.h"
@@ -32,34 +32,25 @@ namespace wadtest {
 
 inline std::string SourceDir() { return kvtest::SourceDir(); }
 
-// Where this process keeps its fixtures: its scratch folder. A death-test child starts in another
-// folder; it finds its parent's through the environment.
-inline std::string FixtureFolder()
+// The folder (ending in '/') of every case of a fixture script of tests/fixtures, made once per build;
+// a failure is reported and gives "".
+inline std::string CasesFolder(const std::string& script, const std::string& args = "")
 {
-    if (const char* env = std::getenv("KV_WAD_FIXTURES"); env && *env) return env;
-    std::string dir = kvtest::ScratchDir() + "/wad_fixtures";
-    setenv("KV_WAD_FIXTURES", dir.c_str(), 1);
+    std::string error;
+    std::string dir = kvtest::ScriptFixture("tests/fixtures/" + script, args, &error);
+    if (dir.empty()) ADD_FAILURE() << "fixture " << script << ": " << error;
     return dir;
 }
 
-// Writes the named cases that are not there yet, with one run of the fixture script.
-inline bool Need(const std::vector<std::string>& names)
+inline std::string FixtureFolder()
 {
-    std::string dir = FixtureFolder();
-    std::string missing;
-    for (const auto& n : names)
-        if (!std::filesystem::exists(dir + "/" + n + ".expect")) missing += " '" + n + "'";
-    if (missing.empty()) return true;
-    std::string cmd = "python3 '" + SourceDir() + "/tests/fixtures/wad_cases.py' '" + dir + "'" + missing;
-    int rc = std::system(cmd.c_str());
-    if (rc != 0) ADD_FAILURE() << "fixture generation failed: " << cmd;
-    return rc == 0;
+    static const std::string dir = CasesFolder("wad_cases.py");
+    return dir;
 }
 
 inline std::string FixturePath(const std::string& name, const char* suffix = ".win")
 {
-    Need({name});
-    return FixtureFolder() + "/" + name + suffix;
+    return FixtureFolder() + name + suffix;
 }
 
 inline std::vector<uint8_t> ReadBytes(const std::string& path)

@@ -428,10 +428,7 @@ public:
             return false;
         }
 
-        std::string dir = kvtest::ScratchDir() + "/world/";
-        std::filesystem::create_directories(dir);
-        std::string stem = dir + "game" + std::to_string(++loads_);
-        kvtest::WriteFile(stem + ".kvs", source.str());
+        // The generator takes its folder as its argument, so that its text and the source decide the fixture.
         std::ostringstream py;
         py << "import sys\nsys.path.insert(0, " << Py(wadtest::SourceDir() + "/tools") << ")\n"
            << "import formkit as fk\nfrom formkit import asm\n"
@@ -449,14 +446,26 @@ public:
            << "    k.setdefault('room_order', order)\n"
            << "    return plain_gen8(self, *a, **k)\n"
            << "fk.Container.gen8 = gen8\n"
-           << "prog = asm.assemble(open(" << Py(stem + ".kvs") << ").read(), " << Py(stem + ".kvs") << ")\n"
-           << "prog.write(" << Py(stem + ".win") << ", tables=" << Py(stem + ".tab") << ")\n";
-        kvtest::WriteFile(stem + ".py", py.str());
-        std::string cmd = "python3 -B '" + stem + ".py'";
-        if (std::system(cmd.c_str()) != 0) {
-            ADD_FAILURE() << "fixture script failed: " << cmd;
+           << "folder = sys.argv[1]\n"
+           << "prog = asm.assemble(open(folder + 'game.kvs').read(), 'game.kvs')\n"
+           << "prog.write(folder + 'game.win', tables=folder + 'game.tab')\n";
+        std::string error;
+        const std::string dir = kvtest::CachedFixture(
+            py.str() + '\0' + source.str(),
+            [&](const std::string& folder) {
+                kvtest::WriteFile(folder + "game.kvs", source.str());
+                kvtest::WriteFile(folder + "game.py", py.str());
+                const std::string cmd = "'" + kvtest::Python() + "' -B '" + folder + "game.py' '" + folder + "' 1>&2";
+                if (std::system(cmd.c_str()) == 0) return true;
+                error = "fixture script failed: " + cmd;
+                return false;
+            },
+            &error);
+        if (dir.empty()) {
+            ADD_FAILURE() << error;
             return false;
         }
+        const std::string stem = dir + "game";
         std::istringstream tables(kvtest::ReadFile(stem + ".tab"));
         std::string line;
         while (std::getline(tables, line)) {
@@ -508,7 +517,6 @@ public:
 
     Mode mode_ = Mode::Bytecode;
     CRoom* room_ = nullptr;
-    int loads_ = 0;
 };
 
 }  // namespace worldtest
