@@ -5,6 +5,7 @@
 #include "services/services.h"
 #include "world/loader.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -35,7 +36,9 @@ const char* Function_Name(const BuiltinFunction* function) { return function ? f
 int32_t Function_Add(const char* name, TRoutine handler, int32_t argumentCount, bool flag)
 {
     if (g_functionCount == g_functionCapacity) {
-        int32_t capacity = g_functionCapacity + kFunctionTableStep;
+        // Every growth moves the table into a new cleared block: growing by a fixed step made n adds cost
+        // n squared, so after the first block the table doubles.
+        int32_t capacity = g_functionCapacity + std::max(kFunctionTableStep, g_functionCapacity);
         void* block = g_functionTable;
         MemoryManager::SetLength(&block, sizeof(BuiltinFunction) * size_t(capacity), __FILE__, __LINE__);
         g_functionTable = static_cast<BuiltinFunction*>(block);

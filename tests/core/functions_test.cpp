@@ -74,6 +74,30 @@ TEST_F(Functions, CapacityGrowsBy500AndKeepsEveryEntry)
     EXPECT_EQ(Function_Capacity(), 0);
 }
 
+// Each growth moves the table into a new block: a fixed step would make filling the built-in id range
+// (100,000 entries) cost the square of the count, so past the first block every growth is by a factor.
+TEST_F(Functions, TheTableGrowsByAFactorAndKeepsEveryEntry)
+{
+    int32_t growths = 0;
+    int32_t capacity = Function_Capacity();
+    for (int32_t i = 0; i < 20000; ++i) {
+        Function_Add(("g" + std::to_string(i)).c_str(), FunctionsTest_Noop, -1, false);
+        if (Function_Capacity() == capacity) continue;
+        ++growths;
+        if (capacity >= 500) {
+            EXPECT_GE(Function_Capacity(), capacity + capacity / 2) << "growth from " << capacity;
+        }
+        capacity = Function_Capacity();
+    }
+    EXPECT_GE(capacity, Function_Count());
+    EXPECT_LE(growths, 7);
+    for (int32_t i : {0, 499, 500, 999, 1000, 19999}) {
+        int32_t id = -2;
+        EXPECT_TRUE(Code_Function_Find(("g" + std::to_string(i)).c_str(), &id));
+        EXPECT_EQ(id, i);
+    }
+}
+
 TEST_F(Functions, LongNamesAreCutTo63Bytes)
 {
     std::string longName(80, 'n');

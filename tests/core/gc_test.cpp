@@ -17,6 +17,8 @@
 #include <memory>
 #include <vector>
 
+#include <pthread.h>
+
 namespace {
 
 // The containers' mark passes, as the containers would run them: each value they hold, through the value
@@ -356,9 +358,30 @@ TEST_F(GcTest, ACollectionAllocatesOnlyItsMarkArray)
     EXPECT_EQ(GC_LastStats().reached, 401);  // the kept ones and the global object
 }
 
-TEST_F(GcTest, AChainOfAMillionObjectsIsMarkedWithoutRecursion)
+// Runs fn on a thread with a small stack: a deep walk that recursed would overflow it.
+constexpr size_t kGcTestSmallStack = 128 * 1024;
+template <class Fn>
+void GcTest_OnSmallStack(Fn fn)
 {
-    constexpr int32_t kChain = 1000000;
+    pthread_attr_t attr;
+    ASSERT_EQ(pthread_attr_init(&attr), 0);
+    ASSERT_EQ(pthread_attr_setstacksize(&attr, kGcTestSmallStack), 0);
+    pthread_t thread;
+    auto entry = [](void* arg) -> void* {
+        (*static_cast<Fn*>(arg))();
+        return nullptr;
+    };
+    ASSERT_EQ(pthread_create(&thread, &attr, entry, &fn), 0);
+    pthread_attr_destroy(&attr);
+    ASSERT_EQ(pthread_join(thread, nullptr), 0);
+}
+
+// The collections run on a 128 KB stack: marking or freeing the chain by recursion would take at least
+// 16 bytes (a return address and a saved register) per link, 800 KB.
+TEST_F(GcTest, ADeepChainIsMarkedAndFreedWithoutRecursion)
+{
+    constexpr int32_t kChain = 50000;
+    static_assert(kChain * 16 > 6 * kGcTestSmallStack);
     // Made with the model off so that no object carries a named-variable list (memory, not behaviour).
     g_GameData.scriptObjectModel = false;
     std::vector<GcTracked> chain;
@@ -371,14 +394,14 @@ TEST_F(GcTest, AChainOfAMillionObjectsIsMarkedWithoutRecursion)
         previous = o;
     }
     g_GameData.scriptObjectModel = true;
-    VM_GarbageCollect();
+    GcTest_OnSmallStack([] { VM_GarbageCollect(); });
     EXPECT_EQ(GC_LastStats().freed, 0);
     EXPECT_GE(GC_LastStats().reached, kChain + 1);
     EXPECT_TRUE(GcTest_Alive(chain.front()));
     EXPECT_TRUE(GcTest_Alive(chain.back()));
 
     RValue_Free(ObjectBase_GetSlot(global_, 0));
-    VM_GarbageCollect();
+    GcTest_OnSmallStack([] { VM_GarbageCollect(); });
     EXPECT_EQ(GC_LastStats().freed, kChain);
     EXPECT_FALSE(GcTest_Alive(chain.front()));
     EXPECT_FALSE(GcTest_Alive(chain.back()));

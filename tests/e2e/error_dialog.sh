@@ -8,6 +8,8 @@ probe="$KV_BUILD_DIR/tests/probes/error_dialog_probe"
 command -v xvfb-run >/dev/null || fail "xvfb-run is missing (scripts/setup-deps)"
 command -v xdotool >/dev/null || fail "xdotool is missing (scripts/setup-deps)"
 command -v xwininfo >/dev/null || fail "xwininfo is missing (scripts/setup-deps)"
+# One X server for the three dialogs: each run ends with its process, and its windows with it.
+[ -n "${ERROR_DIALOG_DISPLAY:-}" ] || exec env ERROR_DIALOG_DISPLAY=1 xvfb-run -a bash "$0" "$@"
 tmp=$(mktemp -d); trap 'rm -rf "$tmp"' EXIT
 
 # mode key: runs the probe, answers its dialog with the key, leaves the status in $tmp/rc.
@@ -17,22 +19,22 @@ env -u KV_NO_DIALOGS -u SDL_VIDEODRIVER timeout -s KILL 60 "$probe" "$mode" >"$o
 pid=$!
 if [ "$key" != none ]; then
   # The box titles itself with a UTF-8 name that xdotool's name search does not read: find it by title
-  # with xwininfo, then give it the focus and the key.
+  # with xwininfo, wait until it is mapped (no focus goes to an unmapped window), then give it the focus
+  # and the key. At most 30 seconds.
   id=""
-  for _ in $(seq 1 300); do
-    id=$(xwininfo -name "Code Error" 2>/dev/null | awk '/Window id:/ {print $4; exit}')
-    [ -n "$id" ] && break
-    sleep 0.1
+  for _ in $(seq 1 1500); do
+    info=$(xwininfo -name "Code Error" 2>/dev/null)
+    case $info in *IsViewable*) id=$(awk '/Window id:/ {print $4; exit}' <<<"$info"); break ;; esac
+    sleep 0.02
   done
   [ -n "$id" ] || { kill -9 $pid; exit 90; }
-  sleep 0.3
   xdotool windowfocus --sync "$id" key --clearmodifiers "$key"
 fi
 wait $pid
 SCRIPT
 
 run() {  # mode key expected-status
-  xvfb-run -a bash "$tmp/answer.sh" "$probe" "$1" "$2" "$tmp/out.txt"
+  bash "$tmp/answer.sh" "$probe" "$1" "$2" "$tmp/out.txt"
   local rc=$?
   [ "$rc" -ne 90 ] || fail "$1: no dialog appeared: $(cat "$tmp/out.txt")"
   [ "$rc" -ne 137 ] || fail "$1: hung: $(cat "$tmp/out.txt")"
