@@ -10,6 +10,8 @@
 #include <initializer_list>
 #include <unistd.h>
 
+// Sanitizer builds keep their own crash reports, so the handlers exist only in the others.
+#if !defined(KV_SANITIZE) && !defined(KV_TSAN)
 namespace {
 
 constexpr char kCrashLine[] = "Exception detected during the unit tests!\n";
@@ -24,6 +26,7 @@ constexpr char kCrashLine[] = "Exception detected during the unit tests!\n";
 void OnFatalSignal(int) { WriteCrashLineAndExit(); }
 
 }  // namespace
+#endif
 
 void Platform_InstallHeadlessHandlers()
 {

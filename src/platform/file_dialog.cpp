@@ -1,5 +1,5 @@
-// The open-file dialog for a game file: zenity's file chooser, when there is someone to ask and zenity
-// is installed.
+// The open-file dialog for a game file: zenity's file chooser, when there is someone to ask, a display
+// for its window and zenity is installed.
 #include "core/memory_manager.h"
 #include "platform/hooks.h"
 #include "world/loader.h"
@@ -37,11 +37,13 @@ std::string FileDialog_FindZenity()
     }
 }
 
-// Runs the chooser and returns what it printed when it exited with status 0.
-bool FileDialog_RunZenity(const std::string& program, std::string* chosen)
+enum class ChooserRun { Picked, Closed, NotStarted };
+
+// Runs the chooser; Picked (its output in *chosen) when it exited with status 0.
+ChooserRun FileDialog_RunZenity(const std::string& program, std::string* chosen)
 {
     int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return false;
+    if (pipe2(fds, O_CLOEXEC) != 0) return ChooserRun::NotStarted;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
@@ -52,7 +54,7 @@ bool FileDialog_RunZenity(const std::string& program, std::string* chosen)
     close(fds[1]);
     if (spawned != 0) {
         close(fds[0]);
-        return false;
+        return ChooserRun::NotStarted;
     }
     char buffer[4096];
     for (;;) {
@@ -64,7 +66,7 @@ bool FileDialog_RunZenity(const std::string& program, std::string* chosen)
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? ChooserRun::Picked : ChooserRun::Closed;
 }
 
 char* FileDialog_Copy(const std::string& text)
@@ -77,19 +79,21 @@ char* FileDialog_Copy(const std::string& text)
 
 }  // namespace
 
-char* ChooseGameFile()
+char* ChooseGameFile(bool* offered)
 {
+    if (offered) *offered = true;
     // A scripted answer, or dialogs refused: no chooser runs. The chooser brings its own window, so our
-    // video driver does not matter.
+    // video driver does not matter, but it needs a display to put it on.
     DialogRequest request{"open", "Open", "Choose a game file", nullptr};
     DialogAnswer answer;
     if (Platform_DialogAnswerIf(request, &answer, Platform_DialogsRefused()))
         return answer.accepted && !answer.text.empty() ? FileDialog_Copy(answer.text) : nullptr;
 
-    std::string program = FileDialog_FindZenity();
-    if (program.empty()) return nullptr;
+    std::string program = Platform_HasDisplay() ? FileDialog_FindZenity() : std::string();
     std::string chosen;
-    if (!FileDialog_RunZenity(program, &chosen)) return nullptr;
+    ChooserRun run = program.empty() ? ChooserRun::NotStarted : FileDialog_RunZenity(program, &chosen);
+    if (run == ChooserRun::NotStarted && offered) *offered = false;
+    if (run != ChooserRun::Picked) return nullptr;
     // One line: the path as the chooser printed it (UTF-8).
     if (!chosen.empty() && chosen.back() == '\n') chosen.pop_back();
     if (chosen.empty() || chosen.find('\0') != std::string::npos) return nullptr;

@@ -119,7 +119,12 @@ bool Platform_DialogsSuppressed()
     if (Platform_DialogsRefused()) return true;
     const char* driver = std::getenv("SDL_VIDEODRIVER");
     bool offscreen = driver && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0);
-    bool display = (std::getenv("DISPLAY") && *std::getenv("DISPLAY")) ||
-                   (std::getenv("WAYLAND_DISPLAY") && *std::getenv("WAYLAND_DISPLAY"));
-    return offscreen || !display;
+    return offscreen || !Platform_HasDisplay();
+}
+
+bool Platform_HasDisplay()
+{
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x11 && *x11) || (wayland && *wayland);
 }

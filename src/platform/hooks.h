@@ -41,8 +41,10 @@ bool Platform_DialogAnswer(const DialogRequest& request, DialogAnswer* answer);
 
 // True when nobody is there to answer: -headless, KV_NO_DIALOGS=1, or no display.
 bool Platform_DialogsSuppressed();
+// True when a window could be opened at all: DISPLAY or WAYLAND_DISPLAY names one.
+bool Platform_HasDisplay();
 // True when dialogs are refused outright (-headless, KV_NO_DIALOGS=1). A dialog that is a program of its own
-// (the file chooser) needs no display of ours and asks only this.
+// (the file chooser) needs no video of ours and asks this and Platform_HasDisplay.
 bool Platform_DialogsRefused();
 // As Platform_DialogAnswer, with the caller's own judgement of whether anybody can be asked.
 bool Platform_DialogAnswerIf(const DialogRequest& request, DialogAnswer* answer, bool nobodyToAsk);

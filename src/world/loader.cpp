@@ -447,14 +447,24 @@ bool RunnerLoadGame()
     if (embedded) {
         GameFile_Set(GetExecutablePath());
     } else {
+        bool offered = false;
         if (!g_GameFile && !g_RunFlags.headless) {
-            char* chosen = ChooseGameFile();
+            char* chosen = ChooseGameFile(&offered);
             GameFile_Set(chosen);
             MemFree(chosen);
         }
         if (!g_GameFile) {
-            if (g_ChildGame) RoomChangeCode = ROOM_CHANGE_GAME_END;
-            else Platform_Exit(1);
+            if (g_ChildGame) {
+                RoomChangeCode = ROOM_CHANGE_GAME_END;
+            } else {
+                // Nobody was asked for a game, so say how to give one rather than end without a word.
+                if (!offered)
+                    std::fprintf(stderr,
+                                 "No game to run. Give one with -game FILE, or put data.win beside the program "
+                                 "(in %s).\n",
+                                 GetExecutableDirectory());
+                Platform_Exit(1);
+            }
             return false;
         }
         // The user named this file (-game or the dialog), so it may lie outside the current folder.

@@ -127,8 +127,9 @@ void UnloadGameData();
 // working_directory from the game path; the first call of a run wins.
 void InitWorkingDirectory(const char* path);
 
-// The open-file dialog for a game file; a memory-manager path, or null when cancelled.
-char* ChooseGameFile();
+// The open-file dialog for a game file; a memory-manager path, or null when cancelled. *offered, when
+// given, is false when no dialog could be put up at all (no display, no chooser program).
+char* ChooseGameFile(bool* offered = nullptr);
 
 // Offset of the room order's count word in a header body of that bytecode version.
 uint32_t Loader_RoomOrderOffset(int32_t version);

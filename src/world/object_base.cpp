@@ -35,6 +35,16 @@ RValue* g_cellFree = nullptr;  // free cells, linked through their first 8 bytes
 int32_t g_cellsInUse = 0;
 int32_t g_cellsFree = 0;
 
+// A free cell is raw storage holding the next free cell, not a value: the link is copied in and out as
+// bytes, a pointer's worth.
+void FreeCell_SetNext(void* cell, RValue* next) { std::memcpy(cell, &next, sizeof next); }
+RValue* FreeCell_Next(const void* cell)
+{
+    RValue* next;
+    std::memcpy(&next, cell, sizeof next);
+    return next;
+}
+
 void ObjectTable_Init()
 {
     ObjectTable.items =
@@ -100,7 +110,7 @@ void RValuePool_AddChunk()
     RValue* first = reinterpret_cast<RValue*>(aligned);
     g_poolChunks->push_back({block, first});
     for (int32_t i = kPoolCellsPerChunk - 1; i >= 0; --i) {
-        std::memcpy(&first[i], &g_cellFree, sizeof(RValue*));
+        FreeCell_SetNext(&first[i], g_cellFree);
         g_cellFree = &first[i];
     }
     g_cellsFree += kPoolCellsPerChunk;
@@ -335,7 +345,7 @@ RValue* RValuePool_Alloc()
     if (!g_cellFree) RValuePool_AddChunk();
     RValue* cell = g_cellFree;
     if (!cell) return static_cast<RValue*>(MemoryManager::Alloc(sizeof(RValue), __FILE__, __LINE__, true));
-    std::memcpy(&g_cellFree, cell, sizeof(RValue*));
+    g_cellFree = FreeCell_Next(cell);
     --g_cellsFree;
     ++g_cellsInUse;
     return cell;
@@ -359,7 +369,7 @@ void RValuePool_Free(RValue* cell)
         MemFree(cell);
         return;
     }
-    std::memcpy(cell, &g_cellFree, sizeof(RValue*));
+    FreeCell_SetNext(cell, g_cellFree);
     g_cellFree = cell;
     --g_cellsInUse;
     ++g_cellsFree;

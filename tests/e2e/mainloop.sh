@@ -50,12 +50,12 @@ diff <(cat "$golden" "$golden") "$tmp/cycle.log" >"$tmp/diff" || fail "run cycle
 $(cat "$tmp/diff")"
 
 # ---- no -game: the file chooser names the game ----
-# The chooser is a program with its own window: offered whenever dialogs are not switched off, whatever
-# video driver the game itself runs on.
+# The chooser is a program with its own window: offered whenever dialogs are not switched off and there is
+# a display for it, whatever video driver the game itself runs on.
 mkdir -p "$tmp/bin"
 printf '#!/bin/sh\necho "$*" >"%s/zenity.args"\necho "%s"\n' "$tmp" "$tmp/fx/frames.win" >"$tmp/bin/zenity"
 chmod +x "$tmp/bin/zenity"
-env -u KV_NO_DIALOGS SDL_VIDEODRIVER=offscreen PATH="$tmp/bin:$PATH" KV_TEST_FRAME_LIMIT=3 \
+env -u KV_NO_DIALOGS DISPLAY=:99 SDL_VIDEODRIVER=offscreen PATH="$tmp/bin:$PATH" KV_TEST_FRAME_LIMIT=3 \
   KV_TEST_EVENT_LOG="$tmp/chosen.log" timeout 60 "$KV_BUILD_DIR/kelvane" >"$tmp/stdout" 2>"$tmp/stderr"
 rc=$?
 [ "$rc" -eq 0 ] || fail "chosen game: exit $rc, expected 0: $(tail -5 "$tmp/stderr")"

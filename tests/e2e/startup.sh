@@ -107,7 +107,8 @@ failing script "$tmp/fx/script_without_code.win" stderr "$caption: Failed to com
 grep -qx "ERROR!!! :: COMPILATION ERROR in Script: scr_text" "$tmp/script.out" ||
   fail "script: the report is not in the game's log: $(cat "$tmp/script.out" 2>/dev/null)"
 
-# No game file at all: with KV_NO_DIALOGS=1 the file dialog is answered with a cancel; -headless offers none.
+# No game file at all: with KV_NO_DIALOGS=1 the file dialog is answered with a cancel; -headless offers none
+# and says instead how to give a game.
 mkdir -p "$tmp/bin" "$tmp/empty"
 cp "$KV_BUILD_DIR/kelvane" "$tmp/bin/kelvane"  # no data.win beside it
 cd "$tmp/empty" || exit 1
@@ -119,7 +120,9 @@ for mode in dialogs headless; do
   [ "$rc" -eq 1 ] || fail "no game ($mode): exit $rc, expected 1"
   grep -q "^Get Resolution$" "$tmp/nogame.log" && fail "no game ($mode): start-up went on"
   if [ "$mode" = headless ]; then
-    [ ! -s "$tmp/nogame.stderr" ] || fail "no game (headless): a dialog was offered: $(cat "$tmp/nogame.stderr")"
+    hint="No game to run. Give one with -game FILE, or put data.win beside the program (in $tmp/bin/)."
+    [ "$(cat "$tmp/nogame.stderr")" = "$hint" ] ||
+      fail "no game (headless): standard error is not just the hint: $(cat "$tmp/nogame.stderr")"
   else
     grep -q "Choose a game file" "$tmp/nogame.stderr" || fail "no game: the file dialog was not offered"
   fi
