@@ -100,15 +100,15 @@ VmBenchProgram& VmBench_Program()
 
     std::string text = ".version 15\n.function b_nop " + std::to_string(nop) + "\n.function b_blocks " +
                        std::to_string(blocks) + "\n";
-    text += ".code gml_Script_empty\n.script empty\n exit.i\n";
-    text += ".code gml_Script_probe\n.script probe\n call.i b_blocks 0\n popz.v\n exit.i\n";
-    text += ".code gml_calls\n";
+    text += ".code ksl_Script_empty\n.script empty\n exit.i\n";
+    text += ".code ksl_Script_probe\n.script probe\n call.i b_blocks 0\n popz.v\n exit.i\n";
+    text += ".code ksl_calls\n";
     for (int i = 0; i < kVmBenchCount; ++i) text += " push.e 1\n conv.i.v\n call.i b_nop 1\n popz.v\n";
-    text += ".code gml_scripts\n";
+    text += ".code ksl_scripts\n";
     for (int i = 0; i < kVmBenchCount; ++i) text += " call.i empty 0\n popz.v\n";
-    text += ".code gml_probe\n";
+    text += ".code ksl_probe\n";
     for (int i = 0; i < 1000; ++i) text += " call.i probe 0\n popz.v\n";
-    text += ".code gml_vars\n.locals a\n";
+    text += ".code ksl_vars\n.locals a\n";
     for (int i = 0; i < kVmBenchCount; ++i) text += " push.v self.x\n pop.v.v local.a\n";
 
     const std::string dir = std::filesystem::temp_directory_path().string() + "/kv_bench_vm_core." +
@@ -166,7 +166,7 @@ void VmBench_Run(benchmark::State& state, const char* entry)
     state.SetItemsProcessed(state.iterations() * kVmBenchCount);
 }
 
-void BM_BytecodeBuiltinCalls(benchmark::State& state) { VmBench_Run(state, "gml_calls"); }
+void BM_BytecodeBuiltinCalls(benchmark::State& state) { VmBench_Run(state, "ksl_calls"); }
 
 void BM_CppCallBuiltin(benchmark::State& state)
 {
@@ -192,9 +192,9 @@ void BM_CppCallBuiltin(benchmark::State& state)
 
 void BM_BytecodeScriptCalls(benchmark::State& state)
 {
-    VmBench_Run(state, "gml_scripts");
+    VmBench_Run(state, "ksl_scripts");
     VmBenchProgram& p = VmBench_Program();
-    CCode* probe = p.loaded ? p.Entry("gml_probe") : nullptr;
+    CCode* probe = p.loaded ? p.Entry("ksl_probe") : nullptr;
     if (!probe) return;
     // Blocks a call holds while its callee runs, beyond those of the running top-level code: the first probe
     // call sets the level, every later one must see the same.
@@ -209,7 +209,7 @@ void BM_BytecodeScriptCalls(benchmark::State& state)
     RValue_Free(&result);
 }
 
-void BM_BytecodeSelfToLocal(benchmark::State& state) { VmBench_Run(state, "gml_vars"); }
+void BM_BytecodeSelfToLocal(benchmark::State& state) { VmBench_Run(state, "ksl_vars"); }
 
 void BM_CppSelfToLocal(benchmark::State& state)
 {

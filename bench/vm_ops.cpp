@@ -48,7 +48,7 @@ void BM_VmOpsLoopInterpreted(benchmark::State& state)
     std::memcpy(bytes, kBenchVmOpsLoop, sizeof bytes);
     CCode* code = new CCode(-1, false);
     code->code = new VMBuffer(int32_t(sizeof bytes), bytes, false);
-    code->name = "gml_loop";
+    code->name = "ksl_loop";
     code->localCount = 2;
     if (!code->code->Prepare()) {
         state.SkipWithError("the loop does not prepare");

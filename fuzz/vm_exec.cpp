@@ -148,7 +148,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size)
     image.Word(0);
     std::vector<uint32_t> strings;
     for (const char* s : kVmFuzzStrings) strings.push_back(image.Text(s));
-    const uint32_t names[] = {image.Text("gml_fuzz"), image.Text("gml_Script_scr_a"), image.Text("gml_Script_scr_b"),
+    const uint32_t names[] = {image.Text("ksl_fuzz"), image.Text("ksl_Script_scr_a"), image.Text("ksl_Script_scr_b"),
                               image.Text("scr_a"), image.Text("scr_b")};
     const uint32_t stringList = image.Word(uint32_t(strings.size()));
     for (uint32_t s : strings) image.Word(s);
@@ -208,7 +208,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size)
         if (length) std::memcpy(own, code, length);
         CCode* main = new CCode(-1, false);
         main->code = new VMBuffer(int32_t(length), own, true);
-        main->name = "gml_fuzz";
+        main->name = "ksl_fuzz";
         main->localCount = 4;
         main->argumentCount = 2;
         g_vmFuzzMain = main;

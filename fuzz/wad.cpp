@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size)
     LoaderStandins& s = g_LoaderStandins;
     s.resolveAll = (size % 8) != 0;
     for (const char* name : {"x", "score", "i"}) s.variableIds[name] = 100000 + int32_t(std::strlen(name));
-    for (const char* name : {"show_debug_message", "gml_Script_helper"}) s.functionIds[name] = int32_t(std::strlen(name));
+    for (const char* name : {"show_debug_message", "ksl_Script_helper"}) s.functionIds[name] = int32_t(std::strlen(name));
     s.pageIds = {0x10002, 0x7FFFF};
     g_GameOptions.newAudioEngine = (size % 3) == 0;
     g_ChildGame = (size % 16) == 5;

@@ -66,12 +66,12 @@ void CodeTestScript(CInstance* self, CInstance* other, RValue* result, int32_t a
 
 // Six entries, as many as the fixtures' CODE chunks: event entries 4 and 5, script entries 0 to 3.
 const GameLinkCode kCodeTestTable[] = {
-    {"gml_Script_scr_a", reinterpret_cast<void (*)()>(&CodeTestScript<0>)},
-    {"gml_Script_scr_b", reinterpret_cast<void (*)()>(&CodeTestScript<1>)},
-    {"gml_Script_empty", reinterpret_cast<void (*)()>(&CodeTestEvent<2>)},
-    {"gml_Script_scr_a2", reinterpret_cast<void (*)()>(&CodeTestScript<3>)},
-    {"gml_GlobalScript_one", reinterpret_cast<void (*)()>(&CodeTestEvent<4>)},
-    {"gml_GlobalScript_two", reinterpret_cast<void (*)()>(&CodeTestEvent<5>)},
+    {"ksl_Script_scr_a", reinterpret_cast<void (*)()>(&CodeTestScript<0>)},
+    {"ksl_Script_scr_b", reinterpret_cast<void (*)()>(&CodeTestScript<1>)},
+    {"ksl_Script_empty", reinterpret_cast<void (*)()>(&CodeTestEvent<2>)},
+    {"ksl_Script_scr_a2", reinterpret_cast<void (*)()>(&CodeTestScript<3>)},
+    {"ksl_GlobalCode_one", reinterpret_cast<void (*)()>(&CodeTestEvent<4>)},
+    {"ksl_GlobalCode_two", reinterpret_cast<void (*)()>(&CodeTestEvent<5>)},
 };
 
 std::vector<uint8_t> g_codeTestEmbedded;
@@ -496,7 +496,7 @@ TEST_F(CodeTest, CodeTableGrowsByHalfAndKeepsEmptySlots)
     EXPECT_EQ(Code_Get(2), nullptr);  // index -1: an empty slot, nothing in the code list
     EXPECT_EQ(g_CodeListCount, 14);
     ASSERT_NE(Code_Get(7), nullptr);
-    EXPECT_STREQ(Code_Get(7)->name, "gml_Script_scr_b");
+    EXPECT_STREQ(Code_Get(7)->name, "ksl_Script_scr_b");
     EXPECT_EQ(Code_Get(15), nullptr);
     EXPECT_EQ(Code_Get(-1), nullptr);
     Code_Main_Free();
@@ -530,7 +530,7 @@ TEST_F(CodeTest, CodeTableWithoutCodeStoresNothingOrEmptySlots)
     EXPECT_EQ(Code_Capacity(), 6);
     ASSERT_NE(Code_Get(0), nullptr);
     EXPECT_EQ(Code_Get(0)->nativeEntry, &kCodeTestTable[5]);
-    EXPECT_STREQ(Code_Get(0)->name, "gml_GlobalScript_two");
+    EXPECT_STREQ(Code_Get(0)->name, "ksl_GlobalCode_two");
     EXPECT_EQ(Code_Get(1), nullptr);
     Code_Main_Free();
     g_GameData.link = nullptr;

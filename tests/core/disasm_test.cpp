@@ -101,7 +101,7 @@ TEST_F(Disasm, GoldenListing)
     c.Word(0);
     c.Word(0x9C050000);  // ret.v
     DisasmTestConsole out;
-    Disasm_Code("gml_Script_scr_a", c.bytes.data(), int32_t(c.bytes.size()), &out);
+    Disasm_Code("ksl_Script_scr_a", c.bytes.data(), int32_t(c.bytes.size()), &out);
     const char* expected =
         "00000000 : 000000c00000000000000440 push.d    2.500000\n"
         "0000000c : 000001c00000c03f         push.f    1.500000\n"

@@ -117,7 +117,7 @@ TEST_F(Functions, ResolutionOrder)
     g_functionsTestExtensions["ext_fn"] = 7;  // an extension hides it too
     g_functionsTestExtensions["ext_only"] = 0;
 
-    GameLinkCode compiled[] = {{"gml_Object_x_Create_0", nullptr}, {nullptr, nullptr}};
+    GameLinkCode compiled[] = {{"ksl_Object_x_Create_0", nullptr}, {nullptr, nullptr}};
     GameLinkData withCode{};
     withCode.codeTable = compiled;
     withCode.codeEntryCount = 1;

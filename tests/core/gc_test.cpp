@@ -432,11 +432,11 @@ TEST_F(GcProgramTest, AnObjectHeldOnlyByAFinishedScriptsLocalIsFreed)
 {
     const int32_t id = vmtest::Builtin("t_newobj", GcTest_NewObject);
     ASSERT_TRUE(Build(".version 15\n.function t_newobj " + std::to_string(id) +
-                      "\n.code gml_keep\n.locals a\n call.i t_newobj 0\n pop.v.v local.a\n exit.i\n"
-                      ".code gml_Script_inner\n.script inner\n.locals b\n call.i t_newobj 0\n pop.v.v local.b\n"
-                      " exit.i\n.code gml_call\n call.i inner 0\n popz.v\n exit.i\n"));
+                      "\n.code ksl_keep\n.locals a\n call.i t_newobj 0\n pop.v.v local.a\n exit.i\n"
+                      ".code ksl_Script_inner\n.script inner\n.locals b\n call.i t_newobj 0\n pop.v.v local.b\n"
+                      " exit.i\n.code ksl_call\n call.i inner 0\n popz.v\n exit.i\n"));
     ASSERT_NE(g_GlobalObject, nullptr);
-    for (const char* entry : {"gml_keep", "gml_call"}) {
+    for (const char* entry : {"ksl_keep", "ksl_call"}) {
         SCOPED_TRACE(entry);
         g_gcMade.clear();
         VM_Exec(Entry(entry), nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr);

@@ -27,8 +27,8 @@ import formkit as fk  # noqa: E402
 OUT = sys.argv[1]
 
 # Slots: 0 scr_a, 1 empty, 2 scr_b, 3 scr_empty, 4 a second scr_a (the later one is found by name).
-SCRIPTS = [("scr_a", "gml_Script_scr_a"), None, ("scr_b", "gml_Script_scr_b"),
-           ("scr_empty", "gml_Script_empty"), ("scr_a", "gml_Script_scr_a2")]
+SCRIPTS = [("scr_a", "ksl_Script_scr_a"), None, ("scr_b", "ksl_Script_scr_b"),
+           ("scr_empty", "ksl_Script_empty"), ("scr_a", "ksl_Script_scr_a2")]
 VAR_IDS = {"hp": 100000, "g_total": 100001}
 FUNC_IDS = {"scr_b": 100002}
 
@@ -40,19 +40,19 @@ def code_entries(version):
     b = [fk.push_var("g_total", fk.SCOPE_GLOBAL), fk.ret()]
     init = [fk.push_int32(5), fk.pop_var("g_total", fk.SCOPE_GLOBAL, t2=fk.TYPE_I), fk.exit_()]
     if version < 15:
-        return [fk.CodeEntry("gml_Script_scr_a", fk.old(a)), fk.CodeEntry("gml_Script_scr_b", fk.old(b)),
-                fk.CodeEntry("gml_Script_empty", []), fk.CodeEntry("gml_Script_scr_a2", fk.old(b)),
-                fk.CodeEntry("gml_GlobalScript_one", fk.old(init)),
-                fk.CodeEntry("gml_GlobalScript_two", fk.old(init))]
+        return [fk.CodeEntry("ksl_Script_scr_a", fk.old(a)), fk.CodeEntry("ksl_Script_scr_b", fk.old(b)),
+                fk.CodeEntry("ksl_Script_empty", []), fk.CodeEntry("ksl_Script_scr_a2", fk.old(b)),
+                fk.CodeEntry("ksl_GlobalCode_one", fk.old(init)),
+                fk.CodeEntry("ksl_GlobalCode_two", fk.old(init))]
     # scr_a and scr_b share one block; scr_b starts inside it.
-    return [fk.CodeEntry("gml_Script_scr_a", a + [fk.Mark("b")] + b, locals=3, args=2),
-            fk.CodeEntry("gml_Script_scr_b", share="gml_Script_scr_a", block_offset="b", locals=1, args=1),
-            fk.CodeEntry("gml_Script_empty", []),
-            fk.CodeEntry("gml_Script_scr_a2", b, locals=0, args=4),
-            fk.CodeEntry("gml_GlobalScript_one", init), fk.CodeEntry("gml_GlobalScript_two", init)]
+    return [fk.CodeEntry("ksl_Script_scr_a", a + [fk.Mark("b")] + b, locals=3, args=2),
+            fk.CodeEntry("ksl_Script_scr_b", share="ksl_Script_scr_a", block_offset="b", locals=1, args=1),
+            fk.CodeEntry("ksl_Script_empty", []),
+            fk.CodeEntry("ksl_Script_scr_a2", b, locals=0, args=4),
+            fk.CodeEntry("ksl_GlobalCode_one", init), fk.CodeEntry("ksl_GlobalCode_two", init)]
 
 
-def container(version, scripts=SCRIPTS, glob=("gml_GlobalScript_one", "gml_GlobalScript_two"), window_flags=0):
+def container(version, scripts=SCRIPTS, glob=("ksl_GlobalCode_one", "ksl_GlobalCode_two"), window_flags=0):
     c = fk.Container(version=version)
     c.gen8(major=2 if version >= 15 else 1, window_flags=window_flags)
     c.code(code_entries(version))
@@ -60,7 +60,7 @@ def container(version, scripts=SCRIPTS, glob=("gml_GlobalScript_one", "gml_Globa
     c.scpt([None if s is None else fk.Script(*s) for s in scripts])
     if version >= 15:
         c.vari([fk.Variable("hp"), fk.Variable("g_total", fk.SCOPE_GLOBAL)])
-        c.func(locals={"gml_Script_scr_a": ["a"]})
+        c.func(locals={"ksl_Script_scr_a": ["a"]})
     else:
         c.vari(["hp", "g_total"])
         c.func()
@@ -132,7 +132,7 @@ def good_case(version):
     for e in built.expect["code"]:
         facts.append(("code", e["index"], e["name"], e["bytecode"], e["length"], e.get("locals", 0),
                       e.get("args", 0), e.get("block_offset", 0)))
-    facts.append(("glob",) + tuple(names.index(n) for n in ("gml_GlobalScript_one", "gml_GlobalScript_two")))
+    facts.append(("glob",) + tuple(names.index(n) for n in ("ksl_GlobalCode_one", "ksl_GlobalCode_two")))
     for p in built.expect["patched"]:
         facts.append(("patched", p[0], p[1]) if isinstance(p, (list, tuple)) else
                      ("patched", p["offset"], p["after"]))
@@ -153,7 +153,7 @@ def bad_cases():
     body = scpt + 8
     first_entry = struct.unpack_from("<I", data, body + 4)[0]
     code, _ = fk.find_chunk(data, "CODE")
-    entry = [e for e in base.expect["code"] if e["name"] == "gml_Script_scr_b"][0]["entry"]
+    entry = [e for e in base.expect["code"] if e["name"] == "ksl_Script_scr_b"][0]["entry"]
 
     def case(name, damaged, tag):
         write("bad_" + name, fk.Built(damaged, {}, damaged), [])
@@ -213,7 +213,7 @@ def bad_debug_files():
 
 def compiled_case():
     """A game whose code runs compiled: its CODE entries only name the code; GLOB runs entries 4 and 2."""
-    c = container(15, glob=("gml_GlobalScript_two", "gml_Script_empty"), window_flags=0x8000)
+    c = container(15, glob=("ksl_GlobalCode_two", "ksl_Script_empty"), window_flags=0x8000)
     built = c.build(var_ids=var_ids(15), func_ids=FUNC_IDS)
     write("compiled", built, [])
 

@@ -11,10 +11,10 @@ import formkit as fk  # noqa: E402
 
 c = fk.Container(version=15)
 c.gen8(major=2)
-c.code([fk.CodeEntry("gml_Script_a", [fk.ret()], locals=2),
-        fk.CodeEntry("gml_Script_b", [fk.ret()], locals=3)])
+c.code([fk.CodeEntry("ksl_Script_a", [fk.ret()], locals=2),
+        fk.CodeEntry("ksl_Script_b", [fk.ret()], locals=3)])
 c.vari([])
 # Slot numbers are stored but not used: the names keep their record order.
-c.func(locals=[("gml_Script_a", ["i", "j"]), ("gml_Script_b", [(7, "k"), (0, "m"), (3, "n")]),
-               ("gml_Script_a", ["shadowed"])])
+c.func(locals=[("ksl_Script_a", ["i", "j"]), ("ksl_Script_b", [(7, "k"), (0, "m"), (3, "n")]),
+               ("ksl_Script_a", ["shadowed"])])
 c.build().write(sys.argv[1], "locals")

@@ -69,7 +69,7 @@ class MemLogRun(unittest.TestCase):
         r = self.allocation(601)
         self.assertEqual(self.name(r.context), "show_debug_message")
         self.assertEqual([(self.name(n), line) for n, line in r.sites],
-                         [("gml_Script_inner", 10), ("gml_Object_player_Step_0", 20)])
+                         [("ksl_Script_inner", 10), ("ksl_Object_player_Step_0", 20)])
         r = self.allocation(602)
         self.assertEqual(self.name(r.context), "scripted")
         self.assertEqual(len(r.sites), 2)

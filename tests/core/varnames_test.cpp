@@ -163,7 +163,7 @@ TEST_F(VarNames, GetNameOverEveryScopeForBothFormats)
     const Row rows[] = {
         {false, nullptr, -1, 100000, "s0"},
         {false, nullptr, -5, 100001, "s1"},
-        {false, "gml_Script_a", -7, 100001, "s1"},
+        {false, "ksl_Script_a", -7, 100001, "s1"},
         {false, nullptr, 0, 100001, "s1"},
         {false, nullptr, -1, 100002, unknown},
         {false, nullptr, -1, 99999, unknown},
@@ -172,13 +172,13 @@ TEST_F(VarNames, GetNameOverEveryScopeForBothFormats)
         {true, nullptr, -5, 100000, "g0"},
         {true, nullptr, -5, 100001, "g1"},
         {true, nullptr, -5, 100002, unknown},
-        {true, "gml_Script_a", -7, 100000, "i"},
-        {true, "gml_Script_a", -7, 100001, "j"},
-        {true, "gml_Script_a", -12, 100001, "j"},
-        {true, "gml_Script_a", -7, 100002, unknown},  // the first list of that name only
-        {true, "gml_Script_b", -7, 100000, "k"},      // record order, not the slot numbers
-        {true, "gml_Script_b", -12, 100002, "n"},
-        {true, "gml_Script_c", -7, 100000, unknown},
+        {true, "ksl_Script_a", -7, 100000, "i"},
+        {true, "ksl_Script_a", -7, 100001, "j"},
+        {true, "ksl_Script_a", -12, 100001, "j"},
+        {true, "ksl_Script_a", -7, 100002, unknown},  // the first list of that name only
+        {true, "ksl_Script_b", -7, 100000, "k"},      // record order, not the slot numbers
+        {true, "ksl_Script_b", -12, 100002, "n"},
+        {true, "ksl_Script_c", -7, 100000, unknown},
         {true, nullptr, -7, 100000, unknown},
         {true, nullptr, -9, 100001, "i1"},
         {true, nullptr, -1, 100000, "i0"},

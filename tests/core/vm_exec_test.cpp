@@ -203,24 +203,24 @@ protected:
 
 // Scripts every call test uses: script indexes 0 ... 8 in this order.
 const char kVmScripts[] = R"(
-.code gml_Script_noret
+.code ksl_Script_noret
 .script noret
     push.d 7
     popz.d
-.code gml_Script_retd
+.code ksl_Script_retd
 .script retd
     push.d 3.5
     ret.d
-.code gml_Script_rete
+.code ksl_Script_rete
 .script rete
     ret.e
-.code gml_Script_exits
+.code ksl_Script_exits
 .script exits
     push.e 1
     conv.i.v
     exit.i
     call.i t_out 1
-.code gml_Script_echo
+.code ksl_Script_echo
 .script echo
     pushb.v builtin.t_arg1
     pushb.v builtin.t_arg0
@@ -228,20 +228,20 @@ const char kVmScripts[] = R"(
     popz.v
     pushb.v builtin.t_argc
     ret.v
-.code gml_Script_probed
+.code ksl_Script_probed
 .script probed
     call.i t_probe 0
     popz.v
     call.i t_text 0
     ret.v
-.code gml_Script_nobytecode
+.code ksl_Script_nobytecode
 .script nobytecode
     exit.i
-.code gml_Script_rets
+.code ksl_Script_rets
 .script rets
     push.s "from script"
     ret.s
-.code gml_Script_withlocal
+.code ksl_Script_withlocal
 .script withlocal
 .locals a
     push.e 2
@@ -298,7 +298,7 @@ TEST_F(VmExecTest, CallsAndReturnsGiveTheirResults)
     };
     std::string source = kVmScripts;
     for (size_t i = 0; i < std::size(rows); ++i)
-        source += ".code gml_top" + std::to_string(i) + "\n " + rows[i].body;
+        source += ".code ksl_top" + std::to_string(i) + "\n " + rows[i].body;
     ASSERT_TRUE(BuildProgram(source));
     CScript* bare = Script_Data(6);
     ASSERT_NE(bare, nullptr);
@@ -309,7 +309,7 @@ TEST_F(VmExecTest, CallsAndReturnsGiveTheirResults)
     for (size_t i = 0; i < std::size(rows); ++i) {
         SCOPED_TRACE(rows[i].what);
         g_vmOut.clear();
-        EXPECT_EQ(Run("gml_top" + std::to_string(i)), rows[i].result);
+        EXPECT_EQ(Run("ksl_top" + std::to_string(i)), rows[i].result);
         EXPECT_EQ(g_vmOut, rows[i].out);
         EXPECT_EQ(wadtest::g_exitCalls, 0) << release_.text;
         ExpectBaseline(rows[i].what);
@@ -324,14 +324,14 @@ TEST_F(VmExecTest, MissingScriptsAreReportedAndStopTheCode)
         "call.i 100040 0\n call.i t_out 0\n popz.v\n",                          // an index past the table
     };
     std::string source = std::string(kVmScripts) + ".script -\n";  // index 9
-    for (size_t i = 0; i < std::size(bodies); ++i) source += ".code gml_miss" + std::to_string(i) + "\n " + bodies[i];
+    for (size_t i = 0; i < std::size(bodies); ++i) source += ".code ksl_miss" + std::to_string(i) + "\n " + bodies[i];
     ASSERT_TRUE(BuildProgram(source));
     for (size_t i = 0; i < std::size(bodies); ++i) {
         SCOPED_TRACE(bodies[i]);
         wadtest::g_exitCalls = 0;
         release_.text.clear();
         g_vmOut.clear();
-        Run("gml_miss" + std::to_string(i));
+        Run("ksl_miss" + std::to_string(i));
         EXPECT_EQ(wadtest::g_exitCalls, 1);
         EXPECT_NE(release_.text.find("call to non-existent script"), std::string::npos) << release_.text;
         EXPECT_EQ(g_vmOut, "") << "nothing after the failed call runs";
@@ -341,8 +341,8 @@ TEST_F(VmExecTest, MissingScriptsAreReportedAndStopTheCode)
 
 TEST_F(VmExecTest, BuiltinSeesItselfAsCurrentAndOnTheTraceChain)
 {
-    ASSERT_TRUE(BuildProgram(std::string(kVmScripts) + ".code gml_top\n call.i probed 0\n ret.v\n"));
-    EXPECT_EQ(Run("gml_top"), "txt");
+    ASSERT_TRUE(BuildProgram(std::string(kVmScripts) + ".code ksl_top\n call.i probed 0\n ret.v\n"));
+    EXPECT_EQ(Run("ksl_top"), "txt");
     ASSERT_EQ(g_vmSeen.size(), 1u);
     EXPECT_EQ(g_vmSeen[0].function, "t_probe");
     EXPECT_EQ(g_vmSeen[0].traceName, "t_probe");
@@ -364,11 +364,11 @@ bool VmExecTest_Extension(int32_t index, int32_t argc, RValue* args, RValue* res
 TEST_F(VmExecTest, ExtensionIdsReachTheExtensionCallWithTheirIndex)
 {
     ASSERT_TRUE(BuildProgram(std::string(kVmScripts) +
-                             ".code gml_top\n call.i 500000 0\n popz.v\n call.i t_text 0\n call.i t_text 0\n"
+                             ".code ksl_top\n call.i 500000 0\n popz.v\n call.i t_text 0\n call.i t_text 0\n"
                              " call.i 500007 2\n call.i t_out 1\n popz.v\n"));
     g_vmExtensionCalls.clear();
     ExtensionCallHook old = Extension_SetCallHook(VmExecTest_Extension);
-    Run("gml_top");
+    Run("ksl_top");
     Extension_SetCallHook(old);
     EXPECT_EQ(g_vmExtensionCalls, (std::vector<std::string>{"0 0", "7 2 txt"}));
     EXPECT_EQ(g_vmOut, "7\n");  // the extension's result replaced both arguments
@@ -378,11 +378,11 @@ TEST_F(VmExecTest, ExtensionIdsReachTheExtensionCallWithTheirIndex)
 TEST_F(VmExecTest, NestedExecRestoresTheInterpreterState)
 {
     ASSERT_TRUE(BuildProgram(std::string(kVmScripts) +
-                             ".code gml_Script_outer\n.script outer\n call.i t_nested 0\n popz.v\n"
+                             ".code ksl_Script_outer\n.script outer\n call.i t_nested 0\n popz.v\n"
                              " call.i t_probe 0\n popz.v\n exit.i\n"
-                             ".code gml_top\n call.i t_text 0\n push.e 3\n conv.i.v\n call.i outer 2\n popz.v\n"));
+                             ".code ksl_top\n call.i t_text 0\n push.e 3\n conv.i.v\n call.i outer 2\n popz.v\n"));
     g_vmNestedScript = 4;  // echo
-    Run("gml_top");
+    Run("ksl_top");
     ASSERT_EQ(g_vmSeen.size(), 3u);
     const VmExecSeen& before = g_vmSeen[0];
     const VmExecSeen& after = g_vmSeen[1];
@@ -401,11 +401,11 @@ TEST_F(VmExecTest, NestedExecRestoresTheInterpreterState)
 TEST_F(VmExecTest, ProfilerEnterAndLeavePairUp)
 {
     ASSERT_TRUE(BuildProgram(std::string(kVmScripts) +
-                             ".code gml_top\n call.i noret 0\n popz.v\n call.i retd 0\n call.i t_out 1\n popz.v\n"
+                             ".code ksl_top\n call.i noret 0\n popz.v\n call.i retd 0\n call.i t_out 1\n popz.v\n"
                              " call.i exits 0\n popz.v\n"));
     Profiler_Active = true;
     SeamTrace_Clear();
-    Run("gml_top");
+    Run("ksl_top");
     Profiler_Active = false;
     int depth = 0, enters = 0;
     for (const std::string& c : SeamTrace_Calls()) {
@@ -425,17 +425,17 @@ TEST_F(VmExecTest, DeepScriptChainsGrowTheStackAndKeepTheArguments)
     constexpr int kChain = 2000;
     std::string source;
     for (int i = 0; i < kChain; ++i) {
-        source += ".code gml_Script_c" + std::to_string(i) + "\n.script c" + std::to_string(i) + "\n";
+        source += ".code ksl_Script_c" + std::to_string(i) + "\n.script c" + std::to_string(i) + "\n";
         if (i + 1 < kChain)
             source += " pushb.v builtin.t_arg2\n pushb.v builtin.t_arg1\n pushb.v builtin.t_arg0\n call.i c" +
                       std::to_string(i + 1) + " 3\n ret.v\n";
         else
             source += " call.i t_probe 0\n popz.v\n pushb.v builtin.t_arg2\n ret.v\n";
     }
-    source += ".code gml_top\n push.e 9\n conv.i.v\n call.i t_array 0\n call.i t_text 0\n call.i c0 3\n ret.v\n";
+    source += ".code ksl_top\n push.e 9\n conv.i.v\n call.i t_array 0\n call.i t_text 0\n call.i c0 3\n ret.v\n";
     ASSERT_TRUE(BuildProgram(source));
     GrowObjectTable(kChain + 16);
-    EXPECT_EQ(Run("gml_top"), "9");
+    EXPECT_EQ(Run("ksl_top"), "9");
     ASSERT_EQ(g_vmSeen.size(), 1u);
     EXPECT_EQ(g_vmSeen[0].argTexts, "txt [1,2] 9");
     EXPECT_GT(g_vmSeen[0].stackSize, VM_STACK_BLOCK);
@@ -462,17 +462,17 @@ TEST_F(VmExecTest, GuardsStopCodeThatUsesMoreThanItsStack)
     };
     std::string source = kVmScripts;
     for (size_t i = 0; i < std::size(rows); ++i)
-        source += ".code gml_bad" + std::to_string(i) + "\n " + rows[i].body + " call.i t_out 0\n popz.v\n";
+        source += ".code ksl_bad" + std::to_string(i) + "\n " + rows[i].body + " call.i t_out 0\n popz.v\n";
     // Inside a called script the guard stops at the record, not at the caller's items.
-    source += ".code gml_Script_under\n.script under\n popz.v\n call.i t_out 0\n popz.v\n"
-              ".code gml_underTop\n push.e 1\n conv.i.v\n call.i under 0\n call.i t_out 1\n popz.v\n";
+    source += ".code ksl_Script_under\n.script under\n popz.v\n call.i t_out 0\n popz.v\n"
+              ".code ksl_underTop\n push.e 1\n conv.i.v\n call.i under 0\n call.i t_out 1\n popz.v\n";
     ASSERT_TRUE(BuildProgram(source));
     for (size_t i = 0; i < std::size(rows); ++i) {
         SCOPED_TRACE(rows[i].body);
         wadtest::g_exitCalls = 0;
         release_.text.clear();
         g_vmOut.clear();
-        Run("gml_bad" + std::to_string(i));
+        Run("ksl_bad" + std::to_string(i));
         EXPECT_EQ(wadtest::g_exitCalls, 1);
         EXPECT_NE(release_.text.find(rows[i].message), std::string::npos) << release_.text;
         EXPECT_EQ(g_vmOut, "");
@@ -481,7 +481,7 @@ TEST_F(VmExecTest, GuardsStopCodeThatUsesMoreThanItsStack)
     wadtest::g_exitCalls = 0;
     release_.text.clear();
     g_vmOut.clear();
-    Run("gml_underTop");
+    Run("ksl_underTop");
     EXPECT_NE(release_.text.find("DoPopNull :: stack underflow"), std::string::npos) << release_.text;
     EXPECT_EQ(g_vmOut, "");
     ExpectBaseline("stopped inside a call");  // the stopped call's record, locals and arguments are unwound
@@ -496,7 +496,7 @@ TEST_F(VmExecTest, ArrayIndexCheckAcceptsTheRangeAndRejectsOutside)
     const Row rows[] = {{0, nullptr}, {31999, nullptr}, {-1, "Array index must be +'ve"}, {32000, "Array index must be < 32000"}};
     std::string source;
     for (size_t i = 0; i < std::size(rows); ++i)
-        source += ".code gml_idx" + std::to_string(i) + "\n push.i " + std::to_string(rows[i].index) +
+        source += ".code ksl_idx" + std::to_string(i) + "\n push.i " + std::to_string(rows[i].index) +
                   "\n break chkidx\n popz.i\n call.i t_out 0\n popz.v\n";
     ASSERT_TRUE(BuildProgram(source));
     for (size_t i = 0; i < std::size(rows); ++i) {
@@ -504,7 +504,7 @@ TEST_F(VmExecTest, ArrayIndexCheckAcceptsTheRangeAndRejectsOutside)
         wadtest::g_exitCalls = 0;
         release_.text.clear();
         g_vmOut.clear();
-        Run("gml_idx" + std::to_string(i));
+        Run("ksl_idx" + std::to_string(i));
         if (rows[i].message) {
             EXPECT_EQ(wadtest::g_exitCalls, 1);
             EXPECT_NE(release_.text.find(rows[i].message), std::string::npos) << release_.text;
@@ -519,9 +519,9 @@ TEST_F(VmExecTest, ArrayIndexCheckAcceptsTheRangeAndRejectsOutside)
 
 TEST_F(VmExecTest, DupOfValuesTakesAReferencePerCopy)
 {
-    ASSERT_TRUE(BuildProgram(".code gml_top\n call.i t_array 0\n call.i t_text 0\n dup.v 1\n"
+    ASSERT_TRUE(BuildProgram(".code ksl_top\n call.i t_array 0\n call.i t_text 0\n dup.v 1\n"
                              " call.i t_out 4\n popz.v\n"));
-    Run("gml_top");
+    Run("ksl_top");
     EXPECT_EQ(g_vmOut, "txt [1,2] txt [1,2]\n");
     ExpectBaseline("dup");  // every copy was released once
 }
@@ -530,16 +530,16 @@ TEST_F(VmExecTest, DupOfValuesTakesAReferencePerCopy)
 // VM_Exec returns normally.
 TEST_F(VmExecTest, EndlessRecursionStopsAtTheStackLimit)
 {
-    ASSERT_TRUE(BuildProgram(".code gml_Script_rec\n.script rec\n call.i rec 0\n ret.v\n"
-                             ".code gml_top\n call.i rec 0\n call.i t_out 1\n popz.v\n"));
+    ASSERT_TRUE(BuildProgram(".code ksl_Script_rec\n.script rec\n call.i rec 0\n ret.v\n"
+                             ".code ksl_top\n call.i rec 0\n call.i t_out 1\n popz.v\n"));
     GrowObjectTable(20000);
     const int64_t saved = VM_StackLimit;
     VM_StackLimit = 1 << 20;
     wadtest::g_boxes.clear();
-    EXPECT_EQ(Run("gml_top"), "untouched");
+    EXPECT_EQ(Run("ksl_top"), "untouched");
     VM_StackLimit = saved;
     ASSERT_EQ(wadtest::g_boxes.size(), 1u);
-    EXPECT_EQ(wadtest::g_boxes[0], "gml_Script_rec");
+    EXPECT_EQ(wadtest::g_boxes[0], "ksl_Script_rec");
     EXPECT_EQ(g_vmOut, "");
     ExpectBaseline("overflow");
 }
@@ -557,30 +557,30 @@ void VmExecTest_Recurse(RValue* result, CInstance* self, CInstance* other, int32
 TEST_F(VmExecTest, NestingOfRunsIsCapped)
 {
     Fix(".function", "t_recurse", vmtest::Builtin("t_recurse", VmExecTest_Recurse));
-    ASSERT_TRUE(BuildProgram(".code gml_Script_again\n.script again\n call.i t_recurse 0\n popz.v\n"
-                             ".code gml_top\n call.i again 0\n popz.v\n"));
+    ASSERT_TRUE(BuildProgram(".code ksl_Script_again\n.script again\n call.i t_recurse 0\n popz.v\n"
+                             ".code ksl_top\n call.i again 0\n popz.v\n"));
     GrowObjectTable(2 * VM_NESTING_LIMIT + 16);
     g_vmSelfScript = 0;
     g_vmNestLevels = 0;
     wadtest::g_boxes.clear();
-    Run("gml_top");
+    Run("ksl_top");
     EXPECT_EQ(g_vmNestLevels, VM_NESTING_LIMIT);
     ASSERT_EQ(wadtest::g_boxes.size(), 1u);
-    EXPECT_EQ(wadtest::g_boxes[0], "gml_Script_again");
+    EXPECT_EQ(wadtest::g_boxes[0], "ksl_Script_again");
     ExpectBaseline("nesting");
 }
 
 // Every branch instruction counts, taken or not (the count paces the message pump).
 TEST_F(VmExecTest, EveryBranchInstructionIsCounted)
 {
-    std::string source = ".code gml_top\n";
+    std::string source = ".code ksl_top\n";
     for (int i = 0; i < 3000; ++i) {
         std::string n = std::to_string(i);
         source += " b l" + n + "\nl" + n + ":\n push.e 0\n bt m" + n + "\nm" + n + ":\n push.e 1\n bf k" + n + "\nk" + n + ":\n";
     }
     ASSERT_TRUE(BuildProgram(source));
     const uint32_t before = VM_BranchCount;
-    Run("gml_top");
+    Run("ksl_top");
     EXPECT_EQ(VM_BranchCount - before, 9000u);
     ExpectBaseline("branches");
 }
@@ -590,12 +590,12 @@ TEST_F(VmExecTest, EveryBranchInstructionIsCounted)
 TEST_F(VmExecTest, ErrorsNameTheScriptLineAndSource)
 {
     vmtest::ScopedUnverified unverified;  // the error comes from a guard
-    ASSERT_TRUE(BuildProgram(".code gml_Script_fails\n.script fails\n"
+    ASSERT_TRUE(BuildProgram(".code ksl_Script_fails\n.script fails\n"
                              ".src var a = 1;\n push.e 1\n popz.i\n"
                              ".src #line ksl_Object7 20\n"
                              ".src oops();\n popz.v\n"
-                             ".code gml_top\n.src fails();\n call.i fails 0\n popz.v\n"));
-    Run("gml_top");
+                             ".code ksl_top\n.src fails();\n call.i fails 0\n popz.v\n"));
+    Run("ksl_top");
     EXPECT_EQ(wadtest::g_exitCalls, 1);
     EXPECT_NE(release_.text.find("action number 7"), std::string::npos) << release_.text;
     EXPECT_NE(release_.text.find("DoPopNull :: stack underflow\n at ksl_Object7 (line 20) - oops();"),
@@ -606,8 +606,8 @@ TEST_F(VmExecTest, ErrorsNameTheScriptLineAndSource)
 // Under the debugger link a planted breakpoint pauses, runs the instruction it replaced and is armed again.
 TEST_F(VmExecTest, BreakpointRunsTheReplacedInstructionAndRearms)
 {
-    ASSERT_TRUE(BuildProgram(".code gml_top\n push.e 3\n conv.i.v\n call.i t_out 1\n popz.v\n"));
-    CCode* code = Entry("gml_top");
+    ASSERT_TRUE(BuildProgram(".code ksl_top\n push.e 3\n conv.i.v\n call.i t_out 1\n popz.v\n"));
+    CCode* code = Entry("ksl_top");
     ASSERT_NE(code, nullptr);
     auto* call = reinterpret_cast<uint32_t*>(code->code->bytes + code->blockOffset + 8);
     const uint32_t original = *call;
@@ -619,7 +619,7 @@ TEST_F(VmExecTest, BreakpointRunsTheReplacedInstructionAndRearms)
     SeamTrace_Clear();
     for (int run = 0; run < 2; ++run) {
         g_vmOut.clear();
-        Run("gml_top");
+        Run("ksl_top");
         EXPECT_EQ(g_vmOut, "3\n") << run;
         EXPECT_EQ(*call, DEBUG_BREAK_WORD) << "armed again";
     }
@@ -632,7 +632,7 @@ TEST_F(VmExecTest, BreakpointRunsTheReplacedInstructionAndRearms)
     // Without the link the prepared handlers run and the breakpoint is not reached.
     SeamTrace_Clear();
     g_vmOut.clear();
-    Run("gml_top");
+    Run("ksl_top");
     EXPECT_EQ(g_vmOut, "3\n");
     EXPECT_TRUE(SeamTrace_Calls().empty() || SeamTrace_Calls()[0] == "VM_Exec");
     Debug_DisarmBreakpoints();
@@ -643,8 +643,8 @@ TEST_F(VmExecTest, BreakpointRunsTheReplacedInstructionAndRearms)
 
 TEST_F(VmExecTest, AReturnedValueWithNowhereToGoIsReleased)
 {
-    ASSERT_TRUE(BuildProgram(".code gml_top\n call.i t_text 0\n ret.v\n"));
-    VM_Exec(Entry("gml_top"), nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr);
+    ASSERT_TRUE(BuildProgram(".code ksl_top\n call.i t_text 0\n ret.v\n"));
+    VM_Exec(Entry("ksl_top"), nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr);
     ExpectBaseline("no result");
 }
 
@@ -652,7 +652,7 @@ TEST_F(VmExecTest, AReturnedValueWithNowhereToGoIsReleased)
 // there and the instruction still runs.
 TEST_F(VmExecTest, StepsStopAtTheNextLineAndEnd)
 {
-    ASSERT_TRUE(BuildProgram(".code gml_top\n.src a();\n push.e 3\n conv.i.v\n.src b();\n call.i t_out 1\n popz.v\n"));
+    ASSERT_TRUE(BuildProgram(".code ksl_top\n.src a();\n push.e 3\n conv.i.v\n.src b();\n call.i t_out 1\n popz.v\n"));
     int link = 0;
     DebugServer = reinterpret_cast<qzServer*>(&link);
     struct Row {
@@ -665,7 +665,7 @@ TEST_F(VmExecTest, StepsStopAtTheNextLineAndEnd)
         DebugStepState = {row.mode, nullptr, -1, 0, row.request};
         SeamTrace_Clear();
         g_vmOut.clear();
-        Run("gml_top");
+        Run("ksl_top");
         EXPECT_EQ(g_vmOut, "3\n");
         int stops = 0;
         for (const std::string& c : SeamTrace_Calls()) stops += c == "Debug_DisarmBreakpoints";
@@ -680,23 +680,23 @@ TEST_F(VmExecTest, StepsStopAtTheNextLineAndEnd)
 
 TEST_F(VmExecTest, LocalAndGlobalPushesReadTheirSlotsOrReportUnsetOnes)
 {
-    ASSERT_TRUE(BuildProgram(".code gml_global\n pushg.v global.score\n ret.v\n"
-                             ".code gml_unsetGlobal\n pushg.v global.score\n popz.v\n pushg.v global.missing\n ret.v\n"
-                             ".code gml_unsetLocal\n.locals a\n pushl.v local.a\n ret.v\n"));
+    ASSERT_TRUE(BuildProgram(".code ksl_global\n pushg.v global.score\n ret.v\n"
+                             ".code ksl_unsetGlobal\n pushg.v global.score\n popz.v\n pushg.v global.missing\n ret.v\n"
+                             ".code ksl_unsetLocal\n.locals a\n pushl.v local.a\n ret.v\n"));
     ASSERT_NE(g_GlobalObject, nullptr);
     RValue* score = ObjectBase_GetSlotDirect(g_GlobalObject, 0);
     ASSERT_NE(score, nullptr);
     RValue_SetString(score, "kept");
     baseline_ = MemoryManager_Probe();
-    EXPECT_EQ(Run("gml_global"), "kept");
+    EXPECT_EQ(Run("ksl_global"), "kept");
     EXPECT_EQ(score->str->refCount, 1);
     ExpectBaseline("global");
     struct Row {
         const char* entry;
         const char* message;
     };
-    for (const Row row : {Row{"gml_unsetGlobal", "global variable missing(100001, -2147483648) not set before reading it."},
-                          Row{"gml_unsetLocal", "local variable a(100000, -2147483648) not set before reading it."}}) {
+    for (const Row row : {Row{"ksl_unsetGlobal", "global variable missing(100001, -2147483648) not set before reading it."},
+                          Row{"ksl_unsetLocal", "local variable a(100000, -2147483648) not set before reading it."}}) {
         wadtest::g_exitCalls = 0;
         release_.text.clear();
         EXPECT_EQ(Run(row.entry), "untouched");
@@ -736,12 +736,12 @@ TEST_F(VmExecTest, CallBuiltinLeavesTheCallersArgumentsOwnedAndIntact)
 
 TEST_F(VmExecTest, ArgumentsAreCopiedSoTheCallersValuesSurvive)
 {
-    ASSERT_TRUE(BuildProgram(std::string(kVmScripts) + ".code gml_top\n call.i echo 0\n popz.v\n"
+    ASSERT_TRUE(BuildProgram(std::string(kVmScripts) + ".code ksl_top\n call.i echo 0\n popz.v\n"
                                                        " pushb.v builtin.t_arg0\n ret.v\n"));
     RValue args[2];
     RValue_SetString(&args[0], "mine");
     RValue_SetReal(&args[1], 6);
-    EXPECT_EQ(Run("gml_top", 2, args), "mine");
+    EXPECT_EQ(Run("ksl_top", 2, args), "mine");
     ASSERT_EQ(RValue_Kind(&args[0]), uint32_t(VALUE_STRING));
     EXPECT_EQ(args[0].str->refCount, 1);
     RValue_Free(&args[0]);
@@ -939,32 +939,32 @@ TEST_F(VmExecTest, MessagesArePumpedAtEvery4096thBranch)
 // Scripts that end with items still on their stack: below a returned value, below exit, inside a switch,
 // inside with-blocks and at the end of the code. global.score holds the one string whose count shows a leaked reference.
 const char kVmLeftoverScripts[] = R"(
-.code gml_Script_retbelow
+.code ksl_Script_retbelow
 .script retbelow
     call.i t_array 0
     push.s "below"
     pushg.v global.score
     push.d 4.5
     ret.d
-.code gml_Script_retvalue
+.code ksl_Script_retvalue
 .script retvalue
     call.i t_array 0
     push.s "below"
     pushg.v global.score
     ret.v
-.code gml_Script_retnothing
+.code ksl_Script_retnothing
 .script retnothing
     pushg.v global.score
     push.s "below"
     ret.e
-.code gml_Script_exitbelow
+.code ksl_Script_exitbelow
 .script exitbelow
     pushg.v global.score
     push.s "below"
     call.i t_array 0
     exit.i
     call.i t_out 0
-.code gml_Script_exitswitch
+.code ksl_Script_exitswitch
 .script exitswitch
     pushg.v global.score
     dup.v 0
@@ -977,7 +977,7 @@ const char kVmLeftoverScripts[] = R"(
 hit:
     call.i t_array 0
     exit.i
-.code gml_Script_withret
+.code ksl_Script_withret
 .script withret
     pushg.v global.score
     push.e -1
@@ -996,12 +996,12 @@ pop2:
 pop1:
     popenv body1
     popz.v
-.code gml_Script_falloff
+.code ksl_Script_falloff
 .script falloff
     pushg.v global.score
     push.s "below"
     call.i t_array 0
-.code gml_Script_tailcall
+.code ksl_Script_tailcall
 .script tailcall
     pushg.v global.score
     call.i retbelow 0
@@ -1055,7 +1055,7 @@ TEST_F(VmExecTest, ItemsLeftOnTheStackWhenCodeEndsAreReleased)
     };
     std::string source = kVmLeftoverScripts;
     for (size_t i = 0; i < std::size(rows); ++i)
-        source += ".code gml_left" + std::to_string(i) + "\n " + rows[i].body;
+        source += ".code ksl_left" + std::to_string(i) + "\n " + rows[i].body;
     ASSERT_TRUE(BuildProgram(source));
     ASSERT_NE(g_GlobalObject, nullptr);
     RValue* score = ObjectBase_GetSlotDirect(g_GlobalObject, 0);
@@ -1066,7 +1066,7 @@ TEST_F(VmExecTest, ItemsLeftOnTheStackWhenCodeEndsAreReleased)
     for (size_t i = 0; i < std::size(rows); ++i) {
         SCOPED_TRACE(rows[i].what);
         g_vmOut.clear();
-        EXPECT_EQ(Run("gml_left" + std::to_string(i)), rows[i].result);
+        EXPECT_EQ(Run("ksl_left" + std::to_string(i)), rows[i].result);
         EXPECT_EQ(g_vmOut, rows[i].out);
         EXPECT_EQ(wadtest::g_exitCalls, 0) << release_.text;
         ASSERT_EQ(RValue_Kind(score), uint32_t(VALUE_STRING));

@@ -1137,7 +1137,7 @@ TEST_F(VmOpsTest, AssembledProgramsReachEveryHandler)
          "real 9000000001"},
     };
     std::string source = ".version 15\n";
-    for (size_t i = 0; i < std::size(rows); ++i) source += ".code gml_ops" + std::to_string(i) + "\n " + rows[i].body;
+    for (size_t i = 0; i < std::size(rows); ++i) source += ".code ksl_ops" + std::to_string(i) + "\n " + rows[i].body;
     ASSERT_TRUE(Build(source));
     PrepareAll();
     baseline_ = MemoryManager_Probe();
@@ -1147,7 +1147,7 @@ TEST_F(VmOpsTest, AssembledProgramsReachEveryHandler)
         wadtest::g_exitCalls = 0;
         RValue result;
         RValue_SetUndefined(&result);
-        VM_Exec(Entry("gml_ops" + std::to_string(i)), nullptr, nullptr, &result, nullptr, 0, nullptr, nullptr);
+        VM_Exec(Entry("ksl_ops" + std::to_string(i)), nullptr, nullptr, &result, nullptr, 0, nullptr, nullptr);
         std::string got = VmOpsTest_Value(&result);
         RValue_Free(&result);
         if (wadtest::g_exitCalls) {

@@ -47,7 +47,7 @@ protected:
     }
 
     // A code object over a copy of the code (the object owns it).
-    CCode* Make(const VmPrepCode& c, const char* name = "gml_raw")
+    CCode* Make(const VmPrepCode& c, const char* name = "ksl_raw")
     {
         auto* code = new CCode(-1, false);
         auto* bytes = static_cast<uint8_t*>(MemAlloc(c.bytes.size() + 4));
@@ -165,7 +165,7 @@ TEST_F(VmPrepareTest, UnsoundCodeIsRefusedAndRunsNothing)
         if (bad == -2) c.bytes.pop_back();  // 11 bytes
         // The first instruction calls the counting built-in: it must not run.
         std::memcpy(c.bytes.data() + 4, &countId_, 4);
-        CCode* code = Make(c, "gml_bad");
+        CCode* code = Make(c, "ksl_bad");
         std::vector<uint8_t> before(code->code->bytes, code->code->bytes + code->code->length);
         int32_t offset = -1;
         EXPECT_FALSE(code->code->Prepare(&offset));
@@ -185,7 +185,7 @@ TEST_F(VmPrepareTest, UnsoundCodeIsRefusedAndRunsNothing)
         EXPECT_EQ(wadtest::g_exitCalls, 1);
         if (bad >= 0) {
             char expected[64];
-            std::snprintf(expected, sizeof expected, "Malformed bytecode in gml_bad at 0x%08x", uint32_t(bad));
+            std::snprintf(expected, sizeof expected, "Malformed bytecode in ksl_bad at 0x%08x", uint32_t(bad));
             EXPECT_NE(release_.text.find(expected), std::string::npos) << release_.text;
         }
         EXPECT_EQ(std::vector<uint8_t>(code->code->bytes, code->code->bytes + code->code->length), before);
@@ -218,7 +218,7 @@ TEST_F(VmPrepareTest, AnEntryInsideAnInstructionIsRefused)
     VM_Exec(code, nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr);
     EXPECT_EQ(g_vmPrepCalls, 0);
     EXPECT_EQ(wadtest::g_exitCalls, 1);
-    EXPECT_NE(release_.text.find("Malformed bytecode in gml_raw at 0x00000004"), std::string::npos) << release_.text;
+    EXPECT_NE(release_.text.find("Malformed bytecode in ksl_raw at 0x00000004"), std::string::npos) << release_.text;
     delete code;
 }
 
@@ -317,7 +317,7 @@ TEST_F(VmStackTypeTest, IllTypedEntriesAreRefusedAtTheFirstOffendingInstruction)
     VmTyStrings strings;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        CCode* code = Make(Counted(row.body), "gml_bad");
+        CCode* code = Make(Counted(row.body), "ksl_bad");
         ASSERT_TRUE(code->code->Prepare()) << "every word alone is sound";
         std::vector<uint8_t> before(code->code->bytes, code->code->bytes + code->code->length);
         int32_t bad = -1;
@@ -335,7 +335,7 @@ TEST_F(VmStackTypeTest, IllTypedEntriesAreRefusedAtTheFirstOffendingInstruction)
         EXPECT_EQ(wadtest::g_exitCalls, 1);
         EXPECT_EQ(result.real, 7);
         char expected[64];
-        std::snprintf(expected, sizeof expected, "ERROR!!! :: Malformed bytecode in gml_bad at 0x%08x\n",
+        std::snprintf(expected, sizeof expected, "ERROR!!! :: Malformed bytecode in ksl_bad at 0x%08x\n",
                       uint32_t(row.bad));
         const std::string reported = kvtest::ReportedMessages(release_.text);
         EXPECT_EQ(reported.rfind(expected, 0), 0u) << reported;
@@ -417,7 +417,7 @@ TEST_F(VmStackTypeTest, EachEntryOfASharedBlockStartsEmptyAndKeepsItsVerdict)
     release_.text.clear();
     VM_Exec(code, nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr);
     EXPECT_EQ(wadtest::g_exitCalls, 1);
-    EXPECT_NE(release_.text.find("Malformed bytecode in gml_raw at 0x00000004"), std::string::npos);
+    EXPECT_NE(release_.text.find("Malformed bytecode in ksl_raw at 0x00000004"), std::string::npos);
     delete code;
 }
 
@@ -462,9 +462,9 @@ TEST_F(VmAlignTest, ValuesAboveAFourByteItemReachCallsAligned)
         // Only the call record needs aligning here: a sanitizer build sees it.
         {"a script with no arguments", " call.i scr 0\n call.i t_check 3\n", "A A0 A02515 A700 "},
     };
-    source += ".code gml_Script_scr\n.script scr\n pushb.v builtin.t_args\n call.i t_check 1\n ret.v\n";
+    source += ".code ksl_Script_scr\n.script scr\n pushb.v builtin.t_args\n call.i t_check 1\n ret.v\n";
     for (size_t i = 0; i < std::size(rows); ++i)
-        source += ".code gml_a" + std::to_string(i) + "\n push.e 7\n push.d 1.5\n conv.d.v\n push.d 2.5\n conv.d.v\n" +
+        source += ".code ksl_a" + std::to_string(i) + "\n push.e 7\n push.d 1.5\n conv.d.v\n push.d 2.5\n conv.d.v\n" +
                   rows[i].call + " pop.e.v 1 0\n conv.i.v\n call.i t_check 2\n popz.v\n exit.i\n";
     ASSERT_TRUE(Build(source));
     PrepareAll();
@@ -472,7 +472,7 @@ TEST_F(VmAlignTest, ValuesAboveAFourByteItemReachCallsAligned)
         SCOPED_TRACE(rows[i].what);
         g_vmAlignSeen.clear();
         wadtest::g_exitCalls = 0;
-        VM_Exec(Entry("gml_a" + std::to_string(i)), nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr);
+        VM_Exec(Entry("ksl_a" + std::to_string(i)), nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr);
         EXPECT_EQ(wadtest::g_exitCalls, 0) << release_.text;
         EXPECT_EQ(g_vmAlignSeen, rows[i].seen);
     }

@@ -146,7 +146,7 @@ public:  // the scope table's holders reach into the fixture
     // are fixed: x and g0 are 100000, y and g1 100001.
     bool BuildProgram(const std::string& body)
     {
-        const std::string names = ".code gml_names\n push.v self.x\n push.v self.y\n push.v global.g0\n"
+        const std::string names = ".code ksl_names\n push.v self.x\n push.v self.y\n push.v global.g0\n"
                                   " push.v global.g1\n exit.i\n";
         if (!Build(header_ + names + body)) return false;
         PrepareAll();
@@ -278,7 +278,7 @@ TEST_F(VmVarsTest, EveryScopeWritesAndReadsPlainAndIndexedInTheWordAndStacked)
     for (size_t s = 0; s < scopes.size(); ++s)
         for (bool indexed : {false, true})
             for (bool stacked : {false, true}) {
-                const std::string entry = "gml_c" + std::to_string(cases.size());
+                const std::string entry = "ksl_c" + std::to_string(cases.size());
                 // A stacked scope says nothing of the variable's kind: the record names it.
                 const char* kind = s == 6 ? "@local" : (s == 4 && stacked) ? "@global" : "";
                 const std::string var = std::string(stacked ? "stacked" : scopes[s].token) + ".x" +
@@ -321,29 +321,29 @@ TEST_F(VmVarsTest, EveryScopeWritesAndReadsPlainAndIndexedInTheWordAndStacked)
 // deactivated instance still finds it.
 TEST_F(VmVarsTest, ReadOnlyScopesAndFlaggedVariablesReadWhereTheyShould)
 {
-    ASSERT_TRUE(BuildProgram(".code gml_all\n push.v all.x\n ret.v\n"
-                             ".code gml_allStacked\n push.i -3\n push.v stacked.x\n ret.v\n"
-                             ".code gml_localWins\n.locals x\n push.d 9\n pop.v.d local.x\n push.v -8.x\n ret.v\n"
-                             ".code gml_flagged6\n push.d 4\n pop.v.d -6.y\n push.v -6.y\n ret.v\n"
-                             ".code gml_flagged8\n push.d 5\n pop.v.d -8.y\n push.v -8.y\n ret.v\n"
-                             ".code gml_otherObject\n push.v 5.x\n ret.v\n"));
+    ASSERT_TRUE(BuildProgram(".code ksl_all\n push.v all.x\n ret.v\n"
+                             ".code ksl_allStacked\n push.i -3\n push.v stacked.x\n ret.v\n"
+                             ".code ksl_localWins\n.locals x\n push.d 9\n pop.v.d local.x\n push.v -8.x\n ret.v\n"
+                             ".code ksl_flagged6\n push.d 4\n pop.v.d -6.y\n push.v -6.y\n ret.v\n"
+                             ".code ksl_flagged8\n push.d 5\n pop.v.d -8.y\n push.v -8.y\n ret.v\n"
+                             ".code ksl_otherObject\n push.v 5.x\n ret.v\n"));
     RValue_SetReal(Slot(self_, kX), 1);
     RValue_SetReal(Slot(second_, kX), 2);
     RValue_SetReal(Slot(other_, kX), 3);
     world_->Get(self_).marked = true;  // the first live instance is the second
-    EXPECT_EQ(Run("gml_all"), "2");
-    EXPECT_EQ(Run("gml_allStacked"), "2");
+    EXPECT_EQ(Run("ksl_all"), "2");
+    EXPECT_EQ(Run("ksl_allStacked"), "2");
     world_->Get(self_).marked = false;
-    EXPECT_EQ(Run("gml_localWins"), "9");
+    EXPECT_EQ(Run("ksl_localWins"), "9");
     EXPECT_EQ(VmVarsTest_Text(Slot(self_, kX)), "1");
-    EXPECT_EQ(Run("gml_otherObject"), "3");
+    EXPECT_EQ(Run("ksl_otherObject"), "3");
     EXPECT_EQ(Message(), "");
     FlagGlobal(kY);
     ObjectBasePool_Clear();
     baseline_ = MemoryManager_Probe();
-    EXPECT_EQ(Run("gml_flagged6"), "4");
+    EXPECT_EQ(Run("ksl_flagged6"), "4");
     EXPECT_EQ(VmVarsTest_Text(Global(kY)), "4");
-    EXPECT_EQ(Run("gml_flagged8"), "5");
+    EXPECT_EQ(Run("ksl_flagged8"), "5");
     EXPECT_EQ(VmVarsTest_Text(Global(kY)), "5");
     EXPECT_EQ(RValue_Kind(Slot(self_, kY)), uint32_t(VALUE_UNSET));
     EXPECT_EQ(Message(), "");
@@ -368,14 +368,14 @@ TEST_F(VmVarsTest, PopsConvertTheirValueByItsType)
     for (size_t i = 0; i < std::size(rows); ++i) {
         const bool valueOnTop = rows[i].pop[4] == 'i';
         // pop.i: the index operand goes first, the value on top of it.
-        source += ".code gml_p" + std::to_string(i) + "\n" + (valueOnTop ? " push.i 1\n " : " ") + rows[i].push +
+        source += ".code ksl_p" + std::to_string(i) + "\n" + (valueOnTop ? " push.i 1\n " : " ") + rows[i].push +
                   "\n" + (valueOnTop ? "" : " push.i 1\n") + " " + rows[i].pop + " self.x[]\n exit.i\n";
     }
     ASSERT_TRUE(BuildProgram(source));
     for (size_t i = 0; i < std::size(rows); ++i) {
         SCOPED_TRACE(rows[i].pop);
         ClearReports();
-        Run("gml_p" + std::to_string(i));
+        Run("ksl_p" + std::to_string(i));
         EXPECT_EQ(Message(), "");
         EXPECT_EQ(VmVarsTest_Text(Slot(self_, kX)), std::string("[0,") + rows[i].stored + "]");
         ExpectBaseline(rows[i].pop);
@@ -430,12 +430,12 @@ TEST_F(VmVarsTest, EveryMessageIsExact)
          "DoPush :: Execution Error - scope -13 needs the script object model"},
     };
     std::string source;
-    for (size_t i = 0; i < rows.size(); ++i) source += ".code gml_m" + std::to_string(i) + "\n " + rows[i].body;
+    for (size_t i = 0; i < rows.size(); ++i) source += ".code ksl_m" + std::to_string(i) + "\n " + rows[i].body;
     ASSERT_TRUE(BuildProgram(source));
     for (size_t i = 0; i < rows.size(); ++i) {
         SCOPED_TRACE(rows[i].what);
         ClearReports();
-        Run("gml_m" + std::to_string(i));
+        Run("ksl_m" + std::to_string(i));
         EXPECT_EQ(Message(), rows[i].message);
         EXPECT_GE(wadtest::g_exitCalls, 1);
         ExpectBaseline(rows[i].what);
@@ -445,20 +445,20 @@ TEST_F(VmVarsTest, EveryMessageIsExact)
 // dup of two values leaves four, and each copy holds its own reference.
 TEST_F(VmVarsTest, DupOfTwoValuesRaisesEachCountPerCopy)
 {
-    ASSERT_TRUE(BuildProgram(".code gml_dup1\n call.i t_array 0\n call.i t_text 0\n dup.v 1\n call.i t_counts 4\n"
+    ASSERT_TRUE(BuildProgram(".code ksl_dup1\n call.i t_array 0\n call.i t_text 0\n dup.v 1\n call.i t_counts 4\n"
                              " popz.v\n"
-                             ".code gml_dup2\n call.i t_array 0\n call.i t_text 0\n dup.v 1\n dup.v 1\n"
+                             ".code ksl_dup2\n call.i t_array 0\n call.i t_text 0\n dup.v 1\n dup.v 1\n"
                              " call.i t_counts 6\n popz.v\n"
-                             ".code gml_dups\n push.s \"s\"\n dup.s 0\n dup.s 1\n call.i t_out 0\n popz.v\n popz.s\n popz.s\n"
+                             ".code ksl_dups\n push.s \"s\"\n dup.s 0\n dup.s 1\n call.i t_out 0\n popz.v\n popz.s\n popz.s\n"
                              " popz.s\n popz.s\n"));
-    EXPECT_EQ(Run("gml_dup1"), "untouched");
+    EXPECT_EQ(Run("ksl_dup1"), "untouched");
     EXPECT_EQ(g_varsOut, "2 2 2 2\n");
     g_varsOut.clear();
-    Run("gml_dup2");
+    Run("ksl_dup2");
     EXPECT_EQ(g_varsOut, "3 3 3 3 3 3\n");
     EXPECT_EQ(Message(), "");
     ExpectBaseline("dup");  // every copy was released once
-    Run("gml_dups");       // three more .s handles of one text, each released by its popz
+    Run("ksl_dups");       // three more .s handles of one text, each released by its popz
     EXPECT_EQ(Message(), "");
     ExpectBaseline("dup.s");
 }
@@ -494,13 +494,13 @@ TEST_F(VmVarsTest, SwapFormsMoveItemsOfMixedSizes)
     };
     std::string source;
     for (size_t i = 0; i < std::size(rows); ++i)
-        source += ".code gml_s" + std::to_string(i) + "\n " + rows[i].body + " popz.v\n exit.i\n";
+        source += ".code ksl_s" + std::to_string(i) + "\n " + rows[i].body + " popz.v\n exit.i\n";
     ASSERT_TRUE(BuildProgram(source));
     for (size_t i = 0; i < std::size(rows); ++i) {
         SCOPED_TRACE(rows[i].what);
         ClearReports();
         g_varsOut.clear();
-        Run("gml_s" + std::to_string(i));
+        Run("ksl_s" + std::to_string(i));
         EXPECT_EQ(Message(), "");
         EXPECT_EQ(g_varsOut, std::string(rows[i].out) + "\n");
         ExpectBaseline(rows[i].what);
@@ -510,16 +510,16 @@ TEST_F(VmVarsTest, SwapFormsMoveItemsOfMixedSizes)
 // popz discards an item of every type and releases what it holds; an unset value is an error.
 TEST_F(VmVarsTest, PopzDiscardsEveryType)
 {
-    ASSERT_TRUE(BuildProgram(".code gml_z\n push.d 1\n push.f 2\n push.i 3\n push.l 4\n push.b 1\n push.s \"s\"\n"
+    ASSERT_TRUE(BuildProgram(".code ksl_z\n push.d 1\n push.f 2\n push.i 3\n push.l 4\n push.b 1\n push.s \"s\"\n"
                              " call.i t_array 0\n call.i t_text 0\n push.i 77\n"
                              " popz.i\n popz.v\n popz.v\n popz.s\n popz.b\n popz.l\n popz.i\n popz.f\n popz.d\n"
                              " push.e 5\n ret.i\n"
-                             ".code gml_zunset\n push.v -14.x\n popz.v\n exit.i\n"));
-    EXPECT_EQ(Run("gml_z"), "5");
+                             ".code ksl_zunset\n push.v -14.x\n popz.v\n exit.i\n"));
+    EXPECT_EQ(Run("ksl_z"), "5");
     EXPECT_EQ(Message(), "");
     ExpectBaseline("popz");
     g_GameData.scriptObjectModel = true;  // the push of an unset value passes only with the model on
-    Run("gml_zunset");
+    Run("ksl_zunset");
     EXPECT_EQ(Message(), "Unable to find a handler for exception DoPopNull : Could not find variable");
     g_GameData.scriptObjectModel = false;
     ExpectBaseline("popz of unset");
@@ -544,7 +544,7 @@ struct VmVarsDirect {
         frame.self = self;
         frame.locals = locals;
         frame.localsSupplied = 1;
-        frame.codeName = "gml_direct";
+        frame.codeName = "ksl_direct";
         sp = frame.record;
     }
     void PushI32(int32_t v)
@@ -868,13 +868,13 @@ TEST_F(VmVarsModelTest, ObjectScopesReadAndWriteThroughTheModel)
         {"an unset variable reads without a report", " push.v self.y\n ret.v\n", "unset", {}},
     };
     std::string source;
-    for (size_t i = 0; i < rows.size(); ++i) source += ".code gml_o" + std::to_string(i) + "\n" + rows[i].body;
+    for (size_t i = 0; i < rows.size(); ++i) source += ".code ksl_o" + std::to_string(i) + "\n" + rows[i].body;
     ASSERT_TRUE(BuildModelProgram(source));
     for (size_t i = 0; i < rows.size(); ++i) {
         SCOPED_TRACE(rows[i].what);
         ClearReports();
         g_varsModel.calls.clear();
-        EXPECT_EQ(Run("gml_o" + std::to_string(i)), rows[i].result);
+        EXPECT_EQ(Run("ksl_o" + std::to_string(i)), rows[i].result);
         EXPECT_EQ(Message(), "");
         EXPECT_EQ(g_varsModel.calls, rows[i].calls);
         ExpectBaseline(rows[i].what);
@@ -885,12 +885,12 @@ TEST_F(VmVarsModelTest, ObjectScopesReadAndWriteThroughTheModel)
 // id's depth byte; bit 28 of a pop takes the configurable flag off the stored value.
 TEST_F(VmVarsModelTest, ScopeChainClosuresAndTheConfigurableBit)
 {
-    ASSERT_TRUE(BuildModelProgram(".code gml_l12\n push.v -12.#100001\n ret.v\n"
-                                  ".code gml_w12\n push.d 8\n pop.v.d -12.#100001\n push.d 9\n pop.v.d -12.#100003\n exit.i\n"
-                                  ".code gml_l13\n push.v -13.#258\n ret.v\n"
-                                  ".code gml_w13\n push.d 3\n pop.v.d -13.#258\n exit.i\n"
-                                  ".code gml_end13\n push.v -13.#514\n ret.v\n"
-                                  ".code gml_noconfig\n pushg.v global.g1\n pop.v.v self.x noconfig\n"
+    ASSERT_TRUE(BuildModelProgram(".code ksl_l12\n push.v -12.#100001\n ret.v\n"
+                                  ".code ksl_w12\n push.d 8\n pop.v.d -12.#100001\n push.d 9\n pop.v.d -12.#100003\n exit.i\n"
+                                  ".code ksl_l13\n push.v -13.#258\n ret.v\n"
+                                  ".code ksl_w13\n push.d 3\n pop.v.d -13.#258\n exit.i\n"
+                                  ".code ksl_end13\n push.v -13.#514\n ret.v\n"
+                                  ".code ksl_noconfig\n pushg.v global.g1\n pop.v.v self.x noconfig\n"
                                   " pushg.v global.g1\n pop.v.v self.y\n exit.i\n"));
     QZObjectBase* inner = VM_CreateLocals(4);
     QZObjectBase* outer = VM_CreateLocals(4);
@@ -905,21 +905,21 @@ TEST_F(VmVarsModelTest, ScopeChainClosuresAndTheConfigurableBit)
         RValue_Free(&result);
         return text;
     };
-    EXPECT_EQ(run("gml_l12"), "6");
-    run("gml_w12");
+    EXPECT_EQ(run("ksl_l12"), "6");
+    run("ksl_w12");
     EXPECT_EQ(VmVarsTest_Text(&outer->slots[1]), "8") << "written where it is held";
     EXPECT_EQ(VmVarsTest_Text(&inner->slots[3]), "9") << "held nowhere: the innermost locals";
-    EXPECT_EQ(run("gml_l13"), "12");
-    run("gml_w13");
+    EXPECT_EQ(run("ksl_l13"), "12");
+    run("ksl_w13");
     EXPECT_EQ(VmVarsTest_Text(&outer->slots[2]), "3");
     EXPECT_EQ(Message(), "");
     ClearReports();
-    run("gml_end13");
+    run("ksl_end13");
     EXPECT_EQ(Message(), "Unable to find any instance for argument scope '2 / 2'");
     ClearReports();
     RValue_SetReal(Global(1), 1);
     Global(1)->flags = 7;
-    run("gml_noconfig");
+    run("ksl_noconfig");
     EXPECT_EQ(Slot(self_, kX)->flags, 5u);
     EXPECT_EQ(Slot(self_, kY)->flags, 7u);
     EXPECT_EQ(Message(), "");
@@ -932,7 +932,7 @@ TEST_F(VmVarsModelTest, ScopeChainClosuresAndTheConfigurableBit)
 // is called directly).
 TEST_F(VmVarsModelTest, DeleteAndDeclarationForms)
 {
-    ASSERT_TRUE(BuildModelProgram(".code gml_empty\n exit.i\n"));  // names x and y
+    ASSERT_TRUE(BuildModelProgram(".code ksl_empty\n exit.i\n"));  // names x and y
     RValue v;
     RValue_SetReal(&v, 1);
     ObjectBase_SetProperty(g_varsObjects[7], "x", &v, RVALUE_FLAG_CONFIGURABLE);
@@ -985,15 +985,15 @@ TEST_F(VmVarsModelTest, DeleteAndDeclarationForms)
 TEST_F(VmVarsModelTest, CallvCallsNativeAndScriptFunctionsAndRefusesOtherTargets)
 {
     ASSERT_TRUE(BuildModelProgram(
-        ".code gml_Script_callee\n.script callee\n.locals a b\n call.i t_look 0\n popz.v\n push.e 7\n conv.i.v\n ret.v\n"
-        ".code gml_native\n push.e 1\n conv.i.v\n" + VmVarsTest_Obj(0) + VmVarsTest_Obj(4) + " callv.v 1\n ret.v\n"
-        ".code gml_script\n push.e 2\n conv.i.v\n" + VmVarsTest_Obj(0) + VmVarsTest_Obj(5) + " callv.v 1\n ret.v\n"
-        ".code gml_plain\n push.e 2\n conv.i.v\n" + VmVarsTest_Obj(0) + VmVarsTest_Obj(7) + " callv.v 1\n ret.v\n"
-        ".code gml_number\n push.e 2\n conv.i.v\n" + VmVarsTest_Obj(0) + " push.e 3\n conv.i.v\n callv.v 1\n ret.v\n"
-        ".code gml_unsetfn\n push.e 2\n conv.i.v\n" + VmVarsTest_Obj(0) + " call.i t_unset 0\n callv.v 1\n ret.v\n"));
-    EXPECT_EQ(Run("gml_native"), "11");
+        ".code ksl_Script_callee\n.script callee\n.locals a b\n call.i t_look 0\n popz.v\n push.e 7\n conv.i.v\n ret.v\n"
+        ".code ksl_native\n push.e 1\n conv.i.v\n" + VmVarsTest_Obj(0) + VmVarsTest_Obj(4) + " callv.v 1\n ret.v\n"
+        ".code ksl_script\n push.e 2\n conv.i.v\n" + VmVarsTest_Obj(0) + VmVarsTest_Obj(5) + " callv.v 1\n ret.v\n"
+        ".code ksl_plain\n push.e 2\n conv.i.v\n" + VmVarsTest_Obj(0) + VmVarsTest_Obj(7) + " callv.v 1\n ret.v\n"
+        ".code ksl_number\n push.e 2\n conv.i.v\n" + VmVarsTest_Obj(0) + " push.e 3\n conv.i.v\n callv.v 1\n ret.v\n"
+        ".code ksl_unsetfn\n push.e 2\n conv.i.v\n" + VmVarsTest_Obj(0) + " call.i t_unset 0\n callv.v 1\n ret.v\n"));
+    EXPECT_EQ(Run("ksl_native"), "11");
     EXPECT_EQ(g_varsNative, "1 1 this o0");
-    EXPECT_EQ(Run("gml_script"), "7");
+    EXPECT_EQ(Run("ksl_script"), "7");
     EXPECT_EQ(g_varsLook, "self o0 slot0 o8 flags 5 scope o6");
     EXPECT_EQ(g_varsModel.calls, std::vector<std::string>{"arguments 1 2"});
     EXPECT_EQ(Message(), "");
@@ -1003,9 +1003,9 @@ TEST_F(VmVarsModelTest, CallvCallsNativeAndScriptFunctionsAndRefusesOtherTargets
         const char* message;
         const char* thrown;
     };
-    for (const Row row : {Row{"gml_plain", "Invalid callv target #1", nullptr},
-                          Row{"gml_number", "", "TypeError:Invalid callv target #2"},
-                          Row{"gml_unsetfn", "", "ReferenceError:Invalid callv target"}}) {
+    for (const Row row : {Row{"ksl_plain", "Invalid callv target #1", nullptr},
+                          Row{"ksl_number", "", "TypeError:Invalid callv target #2"},
+                          Row{"ksl_unsetfn", "", "ReferenceError:Invalid callv target"}}) {
         SCOPED_TRACE(row.entry);
         ClearReports();
         g_varsModel = {};
@@ -1023,11 +1023,11 @@ TEST_F(VmVarsModelTest, CallvCallsNativeAndScriptFunctionsAndRefusesOtherTargets
 TEST_F(VmVarsModelTest, PendingExceptionsReachTheirHandlerOrEndTheRun)
 {
     ASSERT_TRUE(BuildModelProgram(
-        ".code gml_Script_thrower\n.script thrower\n push.e 4\n conv.i.v\n call.i t_throw 0\n call.i t_out 0\n"
+        ".code ksl_Script_thrower\n.script thrower\n push.e 4\n conv.i.v\n call.i t_throw 0\n call.i t_out 0\n"
         " popz.v\n ret.v\n"
-        ".code gml_here\n call.i t_try 0\n popz.v\n call.i t_throw 0\n call.i t_out 1\n popz.v\n"
-        ".code gml_deep\n call.i t_try 0\n popz.v\n call.i thrower 0\n call.i t_out 1\n popz.v\n"
-        ".code gml_uncaught\n call.i thrower 0\n call.i t_out 1\n popz.v\n"));
+        ".code ksl_here\n call.i t_try 0\n popz.v\n call.i t_throw 0\n call.i t_out 1\n popz.v\n"
+        ".code ksl_deep\n call.i t_try 0\n popz.v\n call.i thrower 0\n call.i t_out 1\n popz.v\n"
+        ".code ksl_uncaught\n call.i thrower 0\n call.i t_out 1\n popz.v\n"));
     RValue_SetString(&g_varsThrown, "boom");
     baseline_ = MemoryManager_Probe();
     struct Row {
@@ -1035,11 +1035,11 @@ TEST_F(VmVarsModelTest, PendingExceptionsReachTheirHandlerOrEndTheRun)
         const char* out;
         bool stillPending;
     };
-    for (const Row row : {Row{"gml_here", "boom\n", false}, Row{"gml_deep", "boom\n", false},
-                          Row{"gml_uncaught", "", true}}) {
+    for (const Row row : {Row{"ksl_here", "boom\n", false}, Row{"ksl_deep", "boom\n", false},
+                          Row{"ksl_uncaught", "", true}}) {
         SCOPED_TRACE(row.entry);
         JS_PendingException = {};
-        if (std::string(row.entry) == "gml_uncaught") JS_PendingException.handlerFrame = nullptr;
+        if (std::string(row.entry) == "ksl_uncaught") JS_PendingException.handlerFrame = nullptr;
         g_varsOut.clear();
         ClearReports();
         Run(row.entry);
@@ -1055,15 +1055,15 @@ TEST_F(VmVarsModelTest, PendingExceptionsReachTheirHandlerOrEndTheRun)
 // With the model on, the code's own value lands in local slot 0 (flags 5); with it off nothing is stored.
 TEST_F(VmVarsModelTest, TheCodesOwnValueFillsLocalSlotZero)
 {
-    ASSERT_TRUE(BuildModelProgram(".code gml_own\n.locals a\n call.i t_look 0\n popz.v\n"));
+    ASSERT_TRUE(BuildModelProgram(".code ksl_own\n.locals a\n call.i t_look 0\n popz.v\n"));
     RValue own;
     own.obj = g_varsObjects[6];
     own.flags = 0;
     own.kind = VALUE_OBJECT;
-    VM_Exec(Entry("gml_own"), nullptr, nullptr, nullptr, nullptr, 0, nullptr, &own);
+    VM_Exec(Entry("ksl_own"), nullptr, nullptr, nullptr, nullptr, 0, nullptr, &own);
     EXPECT_EQ(g_varsLook, "self null slot0 o6 flags 5 scope null");
     g_GameData.scriptObjectModel = false;
-    VM_Exec(Entry("gml_own"), nullptr, nullptr, nullptr, nullptr, 0, nullptr, &own);
+    VM_Exec(Entry("ksl_own"), nullptr, nullptr, nullptr, nullptr, 0, nullptr, &own);
     EXPECT_EQ(g_varsLook, "self null slot0 none flags 0 scope null");
     ExpectBaseline("own value");
 }

@@ -204,7 +204,7 @@ TEST_F(VmWithTest, TargetsVisitTheirInstancesInOrderAndRestoreSelfAndOther)
     };
     std::string source;
     for (size_t i = 0; i < std::size(rows); ++i)
-        source += ".code gml_with" + std::to_string(i) + "\n" + VmWithTest_Block(rows[i].target);
+        source += ".code ksl_with" + std::to_string(i) + "\n" + VmWithTest_Block(rows[i].target);
     ASSERT_TRUE(BuildProgram(source));
 
     for (size_t i = 0; i < std::size(rows); ++i) {
@@ -227,7 +227,7 @@ TEST_F(VmWithTest, TargetsVisitTheirInstancesInOrderAndRestoreSelfAndOther)
         for (const Instance& entry : row.pendingActivation) place(entry, world_->pendingActivation);
         baseline_ = MemoryManager_Probe();
 
-        EXPECT_EQ(Run("gml_with" + std::to_string(i)), row.seen);
+        EXPECT_EQ(Run("ksl_with" + std::to_string(i)), row.seen);
         EXPECT_EQ(wadtest::g_exitCalls, 0) << release_.text;
         ExpectBaseline(row.what);
         // Instances made for the row stay in the fake world (freed with it); ids are unique per row only.
@@ -275,7 +275,7 @@ TEST_F(VmWithTest, BlocksNestLeaveEarlyAndIgnoreInstancesMadeInTheirBody)
          "A/S B/S S/O"},
     };
     std::string source;
-    for (size_t i = 0; i < std::size(rows); ++i) source += ".code gml_nest" + std::to_string(i) + "\n" + rows[i].body;
+    for (size_t i = 0; i < std::size(rows); ++i) source += ".code ksl_nest" + std::to_string(i) + "\n" + rows[i].body;
     ASSERT_TRUE(BuildProgram(source));
     Make(100010, 1, "A");
     Make(100011, 1, "B");
@@ -286,7 +286,7 @@ TEST_F(VmWithTest, BlocksNestLeaveEarlyAndIgnoreInstancesMadeInTheirBody)
         SCOPED_TRACE(rows[i].what);
         world_->room = room;
         baseline_ = MemoryManager_Probe();
-        EXPECT_EQ(Run("gml_nest" + std::to_string(i)), rows[i].seen);
+        EXPECT_EQ(Run("ksl_nest" + std::to_string(i)), rows[i].seen);
         EXPECT_EQ(wadtest::g_exitCalls, 0) << release_.text;
         world_->room = room;  // the newcomer stays out of the next row
         ExpectBaseline(rows[i].what);
@@ -300,10 +300,10 @@ TEST_F(VmWithTest, ObjectFormMakesTheObjectSelfAndRefusesOtherValues)
     g_withLabels[reinterpret_cast<CInstance*>(object)] = "J";
     const std::string block = " pushenv pop obj\nbody:\n call.i t_seen 0\n popz.v\npop:\n popenv body\n"
                               " call.i t_seen 0\n popz.v\n";
-    ASSERT_TRUE(BuildProgram(".code gml_obj\n call.i t_obj 0\n" + block +
-                             ".code gml_real\n push.e 3\n conv.i.v\n" + block +
-                             ".code gml_undef\n call.i t_undef 0\n" + block));
-    EXPECT_EQ(Run("gml_obj"), "J/S S/O");
+    ASSERT_TRUE(BuildProgram(".code ksl_obj\n call.i t_obj 0\n" + block +
+                             ".code ksl_real\n push.e 3\n conv.i.v\n" + block +
+                             ".code ksl_undef\n call.i t_undef 0\n" + block));
+    EXPECT_EQ(Run("ksl_obj"), "J/S S/O");
     EXPECT_EQ(wadtest::g_exitCalls, 0) << release_.text;
     ExpectBaseline("object form");
 
@@ -311,7 +311,7 @@ TEST_F(VmWithTest, ObjectFormMakesTheObjectSelfAndRefusesOtherValues)
         const char* entry;
         const char* message;
     };
-    const Row rows[] = {{"gml_real", "FOo"}, {"gml_undef", "FOo"}};
+    const Row rows[] = {{"ksl_real", "FOo"}, {"ksl_undef", "FOo"}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.entry);
         EXPECT_EQ(Run(row.entry), "");
@@ -345,7 +345,7 @@ TEST_F(VmWithTest, BadTargetsAreReportedAndOpenBlocksFreed)
          "FOo", "C/S"},
     };
     std::string source;
-    for (size_t i = 0; i < std::size(rows); ++i) source += ".code gml_bad" + std::to_string(i) + "\n" + rows[i].body;
+    for (size_t i = 0; i < std::size(rows); ++i) source += ".code ksl_bad" + std::to_string(i) + "\n" + rows[i].body;
     ASSERT_TRUE(BuildProgram(source));
     Make(100010, 1, "A");
     Make(100011, 1, "B");
@@ -353,7 +353,7 @@ TEST_F(VmWithTest, BadTargetsAreReportedAndOpenBlocksFreed)
     for (size_t i = 0; i < std::size(rows); ++i) {
         SCOPED_TRACE(rows[i].what);
         baseline_ = MemoryManager_Probe();
-        EXPECT_EQ(Run("gml_bad" + std::to_string(i)), rows[i].seen);
+        EXPECT_EQ(Run("ksl_bad" + std::to_string(i)), rows[i].seen);
         EXPECT_EQ(wadtest::g_exitCalls, 1);
         const std::string reported = kvtest::ReportedMessages(release_.text);
         EXPECT_NE(reported.find(std::string("ERROR!!! :: ") + rows[i].message + "\n"), std::string::npos)
@@ -378,7 +378,7 @@ TEST_F(VmWithTest, HandlersKeepTheRecordOutOfReach)
             frame.stackBlock = block.data();
             frame.stackSize = int64_t(block.size());
             frame.record = block.data() + block.size() - 256;
-            frame.codeName = "gml_handlers";
+            frame.codeName = "ksl_handlers";
             frame.self = self;
             frame.other = other;
             sp = frame.record;
@@ -519,11 +519,11 @@ TEST_F(VmWithTest, CodeThatEndsInsideABlockGivesBackItsRecords)
          "C/S B/S A/S S/O"},
     };
     std::string source =
-        ".code gml_Script_leaver\n.script leaver\n push.e -3\n pushenv pop\nbody:\n call.i t_seen 0\n popz.v\n"
+        ".code ksl_Script_leaver\n.script leaver\n push.e -3\n pushenv pop\nbody:\n call.i t_seen 0\n popz.v\n"
         " push.e 1\n pushenv pop2\nbody2:\n call.i t_seen 0\n ret.v\npop2:\n popenv body2\npop:\n popenv body\n"
-        ".code gml_Script_exiter\n.script exiter\n push.e -3\n pushenv pop\nbody:\n call.i t_seen 0\n popz.v\n"
+        ".code ksl_Script_exiter\n.script exiter\n push.e -3\n pushenv pop\nbody:\n call.i t_seen 0\n popz.v\n"
         " exit.i\npop:\n popenv body\n";
-    for (size_t i = 0; i < std::size(rows); ++i) source += ".code gml_end" + std::to_string(i) + "\n" + rows[i].body;
+    for (size_t i = 0; i < std::size(rows); ++i) source += ".code ksl_end" + std::to_string(i) + "\n" + rows[i].body;
     ASSERT_TRUE(BuildProgram(source));
     Make(100010, 1, "A");
     Make(100011, 1, "B");
@@ -531,7 +531,7 @@ TEST_F(VmWithTest, CodeThatEndsInsideABlockGivesBackItsRecords)
     for (size_t i = 0; i < std::size(rows); ++i) {
         SCOPED_TRACE(rows[i].what);
         baseline_ = MemoryManager_Probe();
-        EXPECT_EQ(Run("gml_end" + std::to_string(i)), rows[i].seen);
+        EXPECT_EQ(Run("ksl_end" + std::to_string(i)), rows[i].seen);
         EXPECT_EQ(wadtest::g_exitCalls, 0) << release_.text;
         ExpectBaseline(rows[i].what);
     }

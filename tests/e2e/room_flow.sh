@@ -16,7 +16,7 @@ run() {  # folder -> status in $rc, trace in $tmp/<folder>.log
   rc=$?
 }
 
-# Code entries: 0 first room, 2-4 gml_Inst_a-c, 5 the objects' create; obj_plain 0, obj_keeper 1,
+# Code entries: 0 first room, 2-4 ksl_InstanceCode_a-c, 5 the objects' create; obj_plain 0, obj_keeper 1,
 # obj_other 2; Game Start is other 2, Room Start other 4.
 expected="E 0 0 0 0 0 100001
 C 0 0 2 100001

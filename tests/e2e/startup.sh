@@ -69,10 +69,10 @@ Trace=1
 "
 [[ "$(cat "$tmp/ini.log")" == *"$contents"* ]] || fail "options.ini: its contents are not in the log"
 scripts=$(grep "^script = " "$tmp/ini.log")
-expected_scripts="script = gml_Object_obj_start_Create_0
-script = gml_Inst_rm_start_0
-script = gml_Object_obj_start_Other_2
-script = gml_RoomCC_rm_start"
+expected_scripts="script = ksl_Object_obj_start_Create_0
+script = ksl_InstanceCode_rm_start_0
+script = ksl_Object_obj_start_Other_2
+script = ksl_RoomCode_rm_start"
 [ "$scripts" = "$expected_scripts" ] || fail "options.ini: Trace=1 should name each code entry run; the log has:
 ${scripts:-(no \"script = \" line)}"
 

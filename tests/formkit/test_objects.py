@@ -37,7 +37,7 @@ def body(built, tag):
     return c["body"], c["size"]
 
 
-CODE = ["gml_a", "gml_b", "gml_c"]
+CODE = ["ksl_a", "ksl_b", "ksl_c"]
 
 
 def build(version=14, objects=None, timelines=None, **objt):
@@ -81,7 +81,7 @@ class ObjtLayout(unittest.TestCase):
                           linear_damping=0.75, angular_damping=1.25, points=[(1.5, -2.0), (3.0, 4.0)],
                           friction=0.625, awake=False, kinematic=True)
         obj = fk.Object("obj_p", sprite=7, visible=False, solid=True, depth=-10, persistent=True, parent=3,
-                        mask=5, physics=phys, events={(3, 0): "gml_b"})
+                        mask=5, physics=phys, events={(3, 0): "ksl_b"})
         # version: (block size before the points, friction/awake/kinematic present)
         for version, block, late in ((5, 0, False), (8, 36, False), (9, 48, True), (15, 48, True)):
             with self.subTest(version=version):
@@ -123,13 +123,13 @@ class ObjtLayout(unittest.TestCase):
         self.assertEqual([u32(d, a + 8), u32(d, a + 12), u32(d, a + 20), i32(d, a + 28)], [1, 0, 0, -1])
 
     def test_events_in_type_and_number_order_and_raw_lists(self):
-        events = {(4, 2): "gml_c", (0, 0): None, (3, 2): 7, (3, 0): "gml_a"}
+        events = {(4, 2): "ksl_c", (0, 0): None, (3, 2): 7, (3, 0): "ksl_a"}
         b = build(14, [fk.Object("a", events=events)])
         start, _ = body(b, "OBJT")
         e = u32(b.data, start + 4)
         self.assertEqual(read_events(b.data, e + 80)[1],
                          {0: [(0, 0, None)], 3: [(0, 1, 0), (2, 1, 7)], 4: [(2, 1, 2)]})
-        raw = [[], [], [], [(5, "gml_a"), (5, "gml_b"), (-1, 2)]]
+        raw = [[], [], [], [(5, "ksl_a"), (5, "ksl_b"), (-1, 2)]]
         b = build(14, [fk.Object("r", event_lists=raw)])
         start, _ = body(b, "OBJT")
         types, got = read_events(b.data, u32(b.data, start + 4) + 80)
@@ -149,7 +149,7 @@ class ObjtLayout(unittest.TestCase):
 
 class TmlnLayout(unittest.TestCase):
     def test_entries_moments_and_action_lists(self):
-        b = build(14, None, [fk.Timeline("t0", [(10, "gml_a"), (20, None), (-3, 2)]), None, fk.Timeline("t2")])
+        b = build(14, None, [fk.Timeline("t0", [(10, "ksl_a"), (20, None), (-3, 2)]), None, fk.Timeline("t2")])
         d = b.data
         start, _ = body(b, "TMLN")
         self.assertEqual(u32(d, start), 3)

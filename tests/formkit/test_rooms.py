@@ -14,7 +14,7 @@ sys.path.insert(0, os.path.join(source, "tools"))
 
 import formkit as fk  # noqa: E402
 
-CODE_NAMES = ["gml_RoomCC_a", "gml_RoomCC_b", "gml_Inst_a"]
+CODE_NAMES = ["ksl_RoomCode_a", "ksl_RoomCode_b", "ksl_InstanceCode_a"]
 
 
 def container(version, rooms, **kw):
@@ -49,12 +49,12 @@ def f32(data, off):
 def small_room():
     return fk.Room(
         "rm_a", caption="Hi", width=320, height=200, speed=60, persistent=True, colour=0x112233,
-        show_colour=False, code="gml_RoomCC_b", views_enabled=True, display_clear=False, layout=2,
+        show_colour=False, code="ksl_RoomCode_b", views_enabled=True, display_clear=False, layout=2,
         backgrounds=[fk.Background(visible=True, index=3, x=-5, y=7, htiled=False, hspeed=2, vspeed=-1,
                                    stretch=True)],
         views=[fk.View(visible=True, x=10, y=20, width=160, height=100, port_x=1, port_y=2, port_width=320,
                        port_height=200, border_x=8, border_y=9, speed_x=4, target=2)],
-        instances=[fk.Instance(16, 32, obj=0, id=100001, code="gml_Inst_a", xscale=2.0, yscale=-1.0,
+        instances=[fk.Instance(16, 32, obj=0, id=100001, code="ksl_InstanceCode_a", xscale=2.0, yscale=-1.0,
                                colour=0x80FF0000, rotation=90.0)],
         tiles=[fk.Tile(48, -16, background=1, left=2, top=4, width=16, height=8, depth=1000, id=10000001,
                        xscale=0.5, yscale=1.5, colour=0xFF00FF00)],
@@ -139,7 +139,7 @@ class RoomLayout(unittest.TestCase):
                 self.assertEqual(u32(data, b + 8 + 36), word)
 
     def test_creation_codes_by_name_number_or_none(self):
-        rows = [("gml_RoomCC_a", 0), ("gml_Inst_a", 2), (57, 57), (None, -1)]
+        rows = [("ksl_RoomCode_a", 0), ("ksl_InstanceCode_a", 2), (57, 57), (None, -1)]
         for code, word in rows:
             with self.subTest(code=code):
                 r = fk.Room("rm", code=code, instances=[fk.Instance(code=code), fk.Instance(code=None)])
@@ -151,7 +151,7 @@ class RoomLayout(unittest.TestCase):
                 self.assertEqual([i32(data, u32(data, instances + 4 * (k + 1)) + 16) for k in range(2)],
                                  [word, -1])
         with self.assertRaises(ValueError):
-            container(14, [fk.Room("rm", code="gml_missing")])
+            container(14, [fk.Room("rm", code="ksl_missing")])
 
 
 class RoomDamage(unittest.TestCase):

@@ -131,7 +131,7 @@ TEST_F(BBoxTest, GeneratedRows)
 
 // The worked example by hand: box (0, 0, 15, 15), origin (8, 8), at (100, 100): (92, 92, 107, 107), with
 // xscale -1 too (its x edges come out reversed and are swapped), in both rounding modes.
-TEST_F(BBoxTest, PartExampleByHand)
+TEST_F(BBoxTest, WorkedExampleByHand)
 {
     UseSprite(0, kSprite16);
     for (bool tree : {false, true})

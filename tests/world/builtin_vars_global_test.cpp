@@ -736,7 +736,7 @@ protected:
 
 TEST_F(BvGlobVmTest, BuiltinPushesReadTheRoomScoreAndFps)
 {
-    Prepare(".code gml_bvglob_push\n"
+    Prepare(".code ksl_bvglob_push\n"
             "    pushb.v builtin.room\n    call.i bvglob_out 1\n    popz.v\n"
             "    pushb.v builtin.score\n    call.i bvglob_out 1\n    popz.v\n"
             "    pushb.v builtin.fps\n    call.i bvglob_out 1\n    popz.v\n"
@@ -744,29 +744,29 @@ TEST_F(BvGlobVmTest, BuiltinPushesReadTheRoomScoreAndFps)
     Run_RoomIndex = 2;
     g_Score = 1234;
     MainLoop_Fps = 57;
-    Run("gml_bvglob_push");
+    Run("ksl_bvglob_push");
     EXPECT_EQ(g_BvGlob_Out, (std::vector<std::string>{"2", "1234", "57"}));
     EXPECT_EQ(Reported(), "");
 }
 
 TEST_F(BvGlobVmTest, FailedBuiltinReadsAndWritesAreReportedByTheInterpreter)
 {
-    Prepare(".code gml_bvglob_fps\n    push.d 1\n    pop.v.d self.fps@builtin\n    exit.i\n"
-            ".code gml_bvglob_mass\n    push.v self.phy_mass@builtin\n    popz.v\n    exit.i\n"
-            ".code gml_bvglob_speed\n    push.d 0.4\n    pop.v.d self.room_speed@builtin\n    exit.i\n"
-            ".code gml_bvglob_width\n    push.d 64\n    pop.v.d self.room_width@builtin\n    exit.i\n");
+    Prepare(".code ksl_bvglob_fps\n    push.d 1\n    pop.v.d self.fps@builtin\n    exit.i\n"
+            ".code ksl_bvglob_mass\n    push.v self.phy_mass@builtin\n    popz.v\n    exit.i\n"
+            ".code ksl_bvglob_speed\n    push.d 0.4\n    pop.v.d self.room_speed@builtin\n    exit.i\n"
+            ".code ksl_bvglob_width\n    push.d 64\n    pop.v.d self.room_width@builtin\n    exit.i\n");
     struct Row {
         const char* entry;
         std::string reported;
     };
     const Row rows[] = {
-        {"gml_bvglob_fps", "Pop :: Execution Error - Variable set failed fps - read only variable?\n"},
-        {"gml_bvglob_mass", "Push :: Execution Error - Variable Get " + std::to_string(self_->id) + ".phy_mass(" +
+        {"ksl_bvglob_fps", "Pop :: Execution Error - Variable set failed fps - read only variable?\n"},
+        {"ksl_bvglob_mass", "Push :: Execution Error - Variable Get " + std::to_string(self_->id) + ".phy_mass(" +
                                 std::to_string(Variable_BuiltIn_Find("phy_mass")) + ", -2147483648)\n"},
         // The setter's own report, then the interpreter's for the refused write.
-        {"gml_bvglob_speed", "Trying to set the room speed to a value <= 0.\n"
+        {"ksl_bvglob_speed", "Trying to set the room speed to a value <= 0.\n"
                              "Pop :: Execution Error - Variable set failed room_speed - read only variable?\n"},
-        {"gml_bvglob_width", ""},
+        {"ksl_bvglob_width", ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.entry);

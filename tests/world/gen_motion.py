@@ -3,11 +3,11 @@
 
 Usage: gen_motion.py [out_file]   (default: motion_expect.inc beside this script)
 
-The model follows the Part's text, not the runtime's code: every field of the instance is a single-precision
-float, so each stored value goes through struct.pack('<f'); the arithmetic between stores is in double
-(Python floats) with math.atan2, cos, sin, fmod and sqrt; degrees and radians convert with pi taken at single
+The model is written from the motion rules, not from the runtime's code: every field of the instance is a
+single-precision float, so each stored value goes through struct.pack('<f'); the arithmetic between stores is
+in double (Python floats) with math.atan2, cos, sin, fmod and sqrt; degrees and radians convert with pi taken at single
 precision (3.1415927410125732) and 180; "snap" turns a value within 0.0001 (strictly) of an integer into that
-integer. The decisions the runtime holds beyond the text:
+integer. Decisions the runtime takes where the rules leave a choice:
 - direction: fmod first, then one correction into [0, 360) (a value that rounds to 360 as a float is 0);
   huge values never loop, NaN stays NaN and an infinity gives NaN;
 - a path step whose advance is not finite (path_scale 0, or a speed or scale that is not a number) does not

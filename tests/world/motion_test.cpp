@@ -178,7 +178,7 @@ TEST_F(MotionTest, GeneratedRowsWithinOneUlp)
 }
 
 // The edge cases worked out by hand (no generator between the rules and the test).
-TEST_F(MotionTest, PartEdgeCasesByHand)
+TEST_F(MotionTest, EdgeCasesByHand)
 {
     {
         CInstance inst(0, 0, 1, -1, false);

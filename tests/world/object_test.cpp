@@ -92,7 +92,7 @@ TEST_F(ObjectLoad, EachBytecodeVersionReadsThePhysicsBlockItCarries)
             EXPECT_FLOAT_EQ(o->shapePoints[2].y, 7.25f);
         }
         // The event tables follow the block wherever it ends.
-        EXPECT_EQ(CodeName(o->GetEvent(EVENT_CREATE, 0)), "gml_Object_a");
+        EXPECT_EQ(CodeName(o->GetEvent(EVENT_CREATE, 0)), "ksl_Object_a");
         EXPECT_STREQ(Object_Data(2)->name, "obj_nosprite");
         Object_FreeAll();
         UnloadGameData();
@@ -128,18 +128,18 @@ TEST_F(ObjectEvents, OwnTableLookupsAndInheritedSearch)
         int32_t foundIn;    // the object FindEvent names
     };
     const Row rows[] = {
-        {4, EVENT_STEP, 0, "gml_Object_a", "gml_Object_a", 4},
+        {4, EVENT_STEP, 0, "ksl_Object_a", "ksl_Object_a", 4},
         {4, EVENT_STEP, 1, "", "", 4},  // an event without code counts as absent
-        {4, EVENT_STEP, 2, "gml_Object_b", "gml_Object_b", 4},
+        {4, EVENT_STEP, 2, "ksl_Object_b", "ksl_Object_b", 4},
         {4, EVENT_STEP, 5, "", "", 4},  // past the table
-        {3, EVENT_STEP, 0, "", "gml_Object_a", 0},  // grandchild inherits from its grandparent
-        {3, EVENT_CREATE, 0, "gml_Object_c", "gml_Object_c", 3},
-        {1, EVENT_ALARM, 1, "", "gml_Object_b", 0},
-        {0, EVENT_KEYBOARD, 186, "gml_Object_c", "gml_Object_c", 0},
-        {5, EVENT_COLLISION, 6, "gml_Object_a", "gml_Object_a", 5},
-        {5, EVENT_COLLISION, 7, "", "gml_Object_a", 5},   // 7's parent is 6
-        {7, EVENT_COLLISION, 5, "", "gml_Object_b", 6},   // inherited from the parent
-        {8, EVENT_COLLISION, 7, "", "gml_Object_c", 8},
+        {3, EVENT_STEP, 0, "", "ksl_Object_a", 0},  // grandchild inherits from its grandparent
+        {3, EVENT_CREATE, 0, "ksl_Object_c", "ksl_Object_c", 3},
+        {1, EVENT_ALARM, 1, "", "ksl_Object_b", 0},
+        {0, EVENT_KEYBOARD, 186, "ksl_Object_c", "ksl_Object_c", 0},
+        {5, EVENT_COLLISION, 6, "ksl_Object_a", "ksl_Object_a", 5},
+        {5, EVENT_COLLISION, 7, "", "ksl_Object_a", 5},   // 7's parent is 6
+        {7, EVENT_COLLISION, 5, "", "ksl_Object_b", 6},   // inherited from the parent
+        {8, EVENT_COLLISION, 7, "", "ksl_Object_c", 8},
         {5, EVENT_COLLISION, 8, "", "", 5},
         {5, EVENT_COLLISION, 2, "", "", 5},               // the gap
     };
@@ -179,7 +179,7 @@ TEST_F(ObjectEvents, RepeatedEventNumberBindsTheSameEventAgain)
     ASSERT_TRUE(LoadCase("objects_duplicates"));
     CObject* o = Object_Data(2);
     EXPECT_EQ(o->events[EVENT_STEP].count, 1);
-    EXPECT_EQ(CodeName(o->GetEvent(EVENT_STEP, 0)), "gml_Object_b");
+    EXPECT_EQ(CodeName(o->GetEvent(EVENT_STEP, 0)), "ksl_Object_b");
 }
 
 TEST_F(ObjectEvents, PrepareLogsEveryObjectInIndexOrderAndSetsTheEventGlobals)

@@ -302,7 +302,7 @@ TEST_F(RoomLoad, InstanceRecordsStayInTheDataWithCodeIdsTurnedIntoCodeTableSlots
     EXPECT_TRUE(room->hasRecord);
     EXPECT_TRUE(IsInGameFile(room->entry));
     ASSERT_NE(room->creationCode, nullptr);
-    EXPECT_EQ(room->creationCode->index, 0);  // gml_RoomCC_first
+    EXPECT_EQ(room->creationCode->index, 0);  // ksl_RoomCode_first
 
     struct Row {
         int32_t x, y, object, id;
@@ -587,7 +587,7 @@ TEST_F(RoomTable, AddDuplicateAndAssign)
     EXPECT_EQ(first->views[2].portWidth, 99);
     EXPECT_TRUE(first->viewsEnabled);
     ASSERT_NE(first->creationCode, nullptr);
-    EXPECT_EQ(first->creationCode->index, 1);  // gml_RoomCC_second
+    EXPECT_EQ(first->creationCode->index, 1);  // ksl_RoomCode_second
     EXPECT_EQ(first->active.count, 0);
     EXPECT_EQ(InstanceIdMap_Count(), live);
 

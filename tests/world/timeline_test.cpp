@@ -35,9 +35,9 @@ TEST_F(TimeLineLoad, EntriesBecomeTimelinesWithTheirMoments)
         const char* name;
         const char* moments;
     };
-    const Row rows[] = {{0, "tl_a", "10:gml_Timeline_a 20:gml_Timeline_b"},
+    const Row rows[] = {{0, "tl_a", "10:ksl_Timeline_a 20:ksl_Timeline_b"},
                         {1, "tl_empty", ""},
-                        {2, "tl_b", "30:gml_Timeline_a 40:-"}};
+                        {2, "tl_b", "30:ksl_Timeline_a 40:-"}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         ASSERT_TRUE(TimeLine_Exists(row.index));
@@ -96,12 +96,12 @@ TEST_F(TimeLineMoments, AddSetAndClearKeepTheTimesAscending)
         const char* after;
     };
     const Row rows[] = {
-        {"add", 30, 4, "10:gml_Timeline_a 20:gml_Timeline_b 30:s4"},
-        {"add", 15, 5, "10:gml_Timeline_a 15:s5 20:gml_Timeline_b 30:s4"},
-        {"add", 15, 9, "10:gml_Timeline_a 15:s5 20:gml_Timeline_b 30:s4"},  // the time is taken
-        {"add", 1, 0, "1:s0 10:gml_Timeline_a 15:s5 20:gml_Timeline_b 30:s4"},
-        {"set", 20, 6, "1:s0 10:gml_Timeline_a 15:s5 20:s6 30:s4"},         // its handler is deleted
-        {"set", 21, 7, "1:s0 10:gml_Timeline_a 15:s5 20:s6 30:s4"},         // no such moment
+        {"add", 30, 4, "10:ksl_Timeline_a 20:ksl_Timeline_b 30:s4"},
+        {"add", 15, 5, "10:ksl_Timeline_a 15:s5 20:ksl_Timeline_b 30:s4"},
+        {"add", 15, 9, "10:ksl_Timeline_a 15:s5 20:ksl_Timeline_b 30:s4"},  // the time is taken
+        {"add", 1, 0, "1:s0 10:ksl_Timeline_a 15:s5 20:ksl_Timeline_b 30:s4"},
+        {"set", 20, 6, "1:s0 10:ksl_Timeline_a 15:s5 20:s6 30:s4"},         // its handler is deleted
+        {"set", 21, 7, "1:s0 10:ksl_Timeline_a 15:s5 20:s6 30:s4"},         // no such moment
         {"clear", 10, 0, "1:s0 15:s5 20:s6 30:s4"},
         {"clear", 16, 0, "1:s0 15:s5 20:s6 30:s4"},
         {"clear", 30, 0, "1:s0 15:s5 20:s6"},

@@ -363,14 +363,14 @@ public:
         source << ".header last_instance_id=" << game.lastInstanceId << "\n";
         auto entry = [&](const Handler& h, const std::string& name, bool script) {
             source << Assemble(h, name);
-            if (script) source << ".script " << name.substr(std::string("gml_Script_").size()) << "\n";
+            if (script) source << ".script " << name.substr(std::string("ksl_Script_").size()) << "\n";
             entries.push_back(h);
             scriptEntry.push_back(script);
             return name;
         };
         for (size_t i = 0; i < game.scripts.size(); ++i)
-            entry(game.scripts[i], "gml_Script_kvt_s" + std::to_string(i), true);
-        entry({}, "gml_Script_kvt_unused", false);
+            entry(game.scripts[i], "ksl_Script_kvt_s" + std::to_string(i), true);
+        entry({}, "ksl_Script_kvt_unused", false);
         objects << "[";
         for (size_t i = 0; i < game.objects.size(); ++i) {
             const ObjectDef& o = game.objects[i];
@@ -384,7 +384,7 @@ public:
                 objects << "(" << e.type << "," << e.number << "):";
                 if (e.withCode)
                     objects << Py(entry(e.handler,
-                                        "gml_Object_" + o.name + "_" + std::to_string(e.type) + "_" + std::to_string(e.number),
+                                        "ksl_Object_" + o.name + "_" + std::to_string(e.type) + "_" + std::to_string(e.number),
                                         false));
                 else
                     objects << "None";
@@ -397,7 +397,7 @@ public:
         for (const TimelineDef& t : game.timelines) {
             timelines << "fk.Timeline(" << Py(t.name) << ", [";
             for (const MomentDef& m : t.moments)
-                timelines << "(" << m.time << "," << Py(entry(m.handler, "gml_Timeline_" + t.name + "_" + std::to_string(m.time), false))
+                timelines << "(" << m.time << "," << Py(entry(m.handler, "ksl_Timeline_" + t.name + "_" + std::to_string(m.time), false))
                           << "),";
             timelines << "]),";
         }
@@ -406,13 +406,13 @@ public:
         rooms << "[";
         for (const RoomDef& r : game.rooms) {
             rooms << "fk.Room(" << Py(r.name) << ", persistent=" << (r.persistent ? "True" : "False") << ", code=";
-            if (r.withCode) rooms << Py(entry(r.code, "gml_RoomCC_" + r.name, false));
+            if (r.withCode) rooms << Py(entry(r.code, "ksl_RoomCode_" + r.name, false));
             else rooms << "None";
             rooms << ", instances=[";
             for (size_t i = 0; i < r.instances.size(); ++i) {
                 const InstanceDef& d = r.instances[i];
                 rooms << "fk.Instance(" << d.x << ", " << d.y << ", obj=" << d.object << ", id=" << d.id << ", code=";
-                if (d.withCode) rooms << Py(entry(d.code, "gml_Inst_" + r.name + "_" + std::to_string(i), false));
+                if (d.withCode) rooms << Py(entry(d.code, "ksl_InstanceCode_" + r.name + "_" + std::to_string(i), false));
                 else rooms << "None";
                 rooms << "),";
             }

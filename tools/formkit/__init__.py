@@ -11,8 +11,8 @@ Building one (chunks appear in the order they are added; every method returns th
 
     c = fk.Container(version=14)                 # bytecode version: decides every version-dependent layout
     c.gen8(game_name="Demo", major=2, room_order=[0, 1], game_speed=30.0)
-    c.code([fk.CodeEntry("gml_Script_a", fk.old([fk.push_var("x"), fk.call("f", 1), fk.pop_var("x")])),
-            fk.CodeEntry("gml_Script_b", fk.old([fk.push_var("x"), fk.ret()]))])
+    c.code([fk.CodeEntry("ksl_Script_a", fk.old([fk.push_var("x"), fk.call("f", 1), fk.pop_var("x")])),
+            fk.CodeEntry("ksl_Script_b", fk.old([fk.push_var("x"), fk.ret()]))])
     c.vari()                                     # records for every variable the code names
     c.func()                                     # and every function it calls
     c.strg()                                     # the string pool (appended at the end when left out)

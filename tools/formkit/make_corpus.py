@@ -25,7 +25,7 @@ sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import formkit as fk  # noqa: E402
 
 VAR_NAMES = ("x", "score", "i")
-FUNC_NAMES = ("show_debug_message", "gml_Script_helper")
+FUNC_NAMES = ("show_debug_message", "ksl_Script_helper")
 
 
 def seed(version, major=1, tag="GEN8"):
@@ -38,21 +38,21 @@ def seed(version, major=1, tag="GEN8"):
            constants=[("VersionMajor", "1"), ("VersionMinor", "2"), ("lives", None)])
     main = [fk.push_var("x"), fk.push_double(1.5), fk.compare(2), fk.pop_var("score", fk.SCOPE_GLOBAL),
             fk.push_string("hello"), fk.call("show_debug_message", 1), fk.push_int32(-3),
-            fk.call("gml_Script_helper", 1), fk.push_var("x"), fk.ret()]
+            fk.call("ksl_Script_helper", 1), fk.push_var("x"), fk.ret()]
     helper = [fk.push_var("i", fk.SCOPE_LOCAL if version >= 15 else fk.SCOPE_SELF), fk.push_var("score"),
               fk.word(0x0C, fk.TYPE_V, fk.TYPE_V), fk.ret()]
     if version >= 15:
-        c.code([fk.CodeEntry("gml_Script_main", main + [fk.Mark("helper")] + helper, locals=1, args=0),
-                fk.CodeEntry("gml_Script_helper", share="gml_Script_main", block_offset="helper", args=1)])
+        c.code([fk.CodeEntry("ksl_Script_main", main + [fk.Mark("helper")] + helper, locals=1, args=0),
+                fk.CodeEntry("ksl_Script_helper", share="ksl_Script_main", block_offset="helper", args=1)])
         c.vari([fk.Variable("x", fk.SCOPE_SELF), fk.Variable("score", fk.SCOPE_GLOBAL),
                 fk.Variable("i", fk.SCOPE_LOCAL)])
-        c.func(locals={"gml_Script_helper": ["i"]})
+        c.func(locals={"ksl_Script_helper": ["i"]})
     else:
-        c.code([fk.CodeEntry("gml_Script_main", fk.old(main)),
-                fk.CodeEntry("gml_Script_helper", fk.old(helper))])
+        c.code([fk.CodeEntry("ksl_Script_main", fk.old(main)),
+                fk.CodeEntry("ksl_Script_helper", fk.old(helper))])
         c.vari()
         c.func()
-    c.glob(["gml_Script_main"])
+    c.glob(["ksl_Script_main"])
     c.chunk("DAFL", b"")
     c.tpag([fk.TexturePageEntry(0, 0, 1, 1, page=0), fk.TexturePageEntry(0, 0, 1, 1, page=3)])
     c.txtr([fk.Page(fk.raw_image(1, 1, b"\x01\x02\x03\xFF"), flags=1)], align=16)
@@ -103,21 +103,21 @@ def script_seed(version, compiled=False, old_source=False, object_model=False):
     b = [fk.push_var("total", fk.SCOPE_GLOBAL), fk.ret()]
     init = [fk.push_int32(5), fk.pop_var("total", fk.SCOPE_GLOBAL), fk.exit_()]
     if version >= 15:
-        c.code([fk.CodeEntry("gml_Script_scr_a", a + [fk.Mark("b")] + b, locals=2, args=1),
-                fk.CodeEntry("gml_Script_scr_b", share="gml_Script_scr_a", block_offset="b", args=2),
-                fk.CodeEntry("gml_Script_empty", []), fk.CodeEntry("gml_GlobalScript_init", init)])
+        c.code([fk.CodeEntry("ksl_Script_scr_a", a + [fk.Mark("b")] + b, locals=2, args=1),
+                fk.CodeEntry("ksl_Script_scr_b", share="ksl_Script_scr_a", block_offset="b", args=2),
+                fk.CodeEntry("ksl_Script_empty", []), fk.CodeEntry("ksl_GlobalCode_init", init)])
     else:
-        c.code([fk.CodeEntry("gml_Script_scr_a", fk.old(a)), fk.CodeEntry("gml_Script_scr_b", fk.old(b)),
-                fk.CodeEntry("gml_Script_empty", []), fk.CodeEntry("gml_GlobalScript_init", fk.old(init))])
-    c.scpt([fk.Script("scr_a", "gml_Script_scr_a"), None, fk.Script("scr_b", "gml_Script_scr_b"),
-            fk.Script("scr_empty", "gml_Script_empty"), fk.Script("scr_a", "gml_Script_scr_b")])
+        c.code([fk.CodeEntry("ksl_Script_scr_a", fk.old(a)), fk.CodeEntry("ksl_Script_scr_b", fk.old(b)),
+                fk.CodeEntry("ksl_Script_empty", []), fk.CodeEntry("ksl_GlobalCode_init", fk.old(init))])
+    c.scpt([fk.Script("scr_a", "ksl_Script_scr_a"), None, fk.Script("scr_b", "ksl_Script_scr_b"),
+            fk.Script("scr_empty", "ksl_Script_empty"), fk.Script("scr_a", "ksl_Script_scr_b")])
     if version >= 15:
         c.vari([fk.Variable("hp"), fk.Variable("total", fk.SCOPE_GLOBAL)])
-        c.func(locals={"gml_Script_scr_a": ["t"]})
+        c.func(locals={"ksl_Script_scr_a": ["t"]})
     else:
         c.vari()
         c.func()
-    c.glob(["gml_GlobalScript_init", "gml_Script_scr_a"])
+    c.glob(["ksl_GlobalCode_init", "ksl_Script_scr_a"])
     c.strg()
     data = c.build(func_ids={"scr_b": 100002}).data
     debug = debug_seed(4, {0: [0, 0, 4, 9, 12, 20], 1: [0, 3]},

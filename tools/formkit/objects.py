@@ -1,9 +1,9 @@
 """The OBJT and TMLN chunks: objects with their event handlers, and timelines with their moments.
 
-    c.objt([fk.Object("obj_wall", sprite=3, solid=True, events={(0, 0): "gml_Object_wall_Create_0"}),
+    c.objt([fk.Object("obj_wall", sprite=3, solid=True, events={(0, 0): "ksl_Object_wall_Create_0"}),
             None,                                              # an empty slot (offset 0)
             fk.Object("obj_ball", parent=0, physics=fk.Physics(shape=1, points=[(0, 0), (8, 8)]))])
-    c.tmln([fk.Timeline("tl_intro", [(10, "gml_Timeline_a"), (20, None)])])
+    c.tmln([fk.Timeline("tl_intro", [(10, "ksl_Timeline_a"), (20, None)])])
 
 OBJT body: a count, that many entry offsets (0 for an empty slot), then the entries. An entry: name
 reference, sprite word, visible, solid, depth, persistent, parent index, mask index; for bytecode version

@@ -1,9 +1,9 @@
 """The ROOM chunk: rooms with their backgrounds, views, instance and tile records, physics fields and layers.
 
-    c.room([fk.Room("rm_start", width=320, height=240, code="gml_RoomCC_start",
+    c.room([fk.Room("rm_start", width=320, height=240, code="ksl_RoomCode_start",
                     backgrounds=[fk.Background(visible=True, index=0, stretch=True)],
                     views=[fk.View(visible=True, width=320, height=240)],
-                    instances=[fk.Instance(16, 32, obj=0, id=100001, code="gml_Inst_a")],
+                    instances=[fk.Instance(16, 32, obj=0, id=100001, code="ksl_InstanceCode_a")],
                     tiles=[fk.Tile(0, 0, background=1, width=16, height=16, depth=1000, id=10000001)]),
             None])                                           # an empty slot (offset 0)
 

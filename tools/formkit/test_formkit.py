@@ -259,8 +259,8 @@ class CodeLayoutTest(unittest.TestCase):
         self.assertEqual(b.expect["glob"], [1, 0])
 
     def test_scpt_entries_empty_slots_and_source_text(self):
-        c = fk.Container(14).code([fk.CodeEntry("gml_Script_a", [1]), fk.CodeEntry("gml_Script_b", [2])])
-        c.scpt([fk.Script("scr_b", "gml_Script_b"), None, ("scr_a", 0), fk.Script("scr_old", source="x = 1;")])
+        c = fk.Container(14).code([fk.CodeEntry("ksl_Script_a", [1]), fk.CodeEntry("ksl_Script_b", [2])])
+        c.scpt([fk.Script("scr_b", "ksl_Script_b"), None, ("scr_a", 0), fk.Script("scr_old", source="x = 1;")])
         b = c.build()
         body, size = chunk_body(b, "SCPT")
         data = b.data

@@ -14,7 +14,7 @@ const char* ProbeFunctionName() { return "show_debug_message"; }
 
 int32_t ProbeTwoSites(MemLogCodeSite* sites, int32_t max)
 {
-    const MemLogCodeSite two[] = {{"gml_Script_inner", 10}, {"gml_Object_player_Step_0", 20}};
+    const MemLogCodeSite two[] = {{"ksl_Script_inner", 10}, {"ksl_Object_player_Step_0", 20}};
     int32_t n = 0;
     for (; n < 2 && n < max; ++n) sites[n] = two[n];
     return n;
