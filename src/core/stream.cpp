@@ -11,6 +11,9 @@
 #include <limits>
 #include <new>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 namespace {
 
 // Block sizes are 32-bit throughout the stream.
@@ -313,55 +316,92 @@ void CStream::Substitute(int32_t seed, int32_t start, int32_t count)
     for (int64_t i = from; i < end; ++i) m_memory[i] = g_streamSubstInverse[m_memory[i]];
 }
 
-int32_t ZInflateStream(CStream* source, CStream* dest)
+namespace {
+
+constexpr int64_t kInflateChunk = 16384;  // the source is taken in pieces of this size
+// One inflate call writes at most this much; avail_out is 32 bits.
+constexpr int64_t kInflateMaxOut = int64_t(1) << 30;
+// Fresh output blocks at least this large are asked for as huge pages: first touches of new pages
+// otherwise cost more than inflating into them.
+constexpr int64_t kInflateHugeBlock = int64_t(4) << 20;
+
+void InflateAdviseHuge(void* block, int64_t size)
 {
-    constexpr int kChunk = 16384;
-    if (!source || !dest) return Z_STREAM_ERROR;
+    if (size < kInflateHugeBlock) return;
+    static const uintptr_t page = [] {
+        long p = sysconf(_SC_PAGESIZE);
+        return p > 0 ? static_cast<uintptr_t>(p) : uintptr_t(4096);
+    }();
+    uintptr_t from = (reinterpret_cast<uintptr_t>(block) + page - 1) & ~(page - 1);
+    uintptr_t to = (reinterpret_cast<uintptr_t>(block) + static_cast<uintptr_t>(size)) & ~(page - 1);
+    // Advice only: a kernel without it inflates into ordinary pages.
+    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+}
+
+// Inflates in[0 .. length) in one pass straight from the caller's memory. room(zs) points next_out and
+// avail_out at free space once the last space is full (false: no more can be had); wrote(n) takes the bytes
+// produced by each call. consumed receives the input bytes inflate took.
+template <class Room, class Wrote>
+int32_t InflateBytes(const uint8_t* in, int64_t length, int64_t* consumed, Room&& room, Wrote&& wrote)
+{
+    *consumed = 0;
     z_stream zs{};
     zs.zalloc = StreamZAlloc;
     zs.zfree = StreamZFree;
     int32_t status = inflateInit_(&zs, ZLIB_VERSION, static_cast<int>(sizeof(z_stream)));
     if (status != Z_OK) return status;
-
-    auto* in = static_cast<Bytef*>(MemoryManager::Alloc(kChunk, __FILE__, __LINE__, false));
-    if (!in) {
-        inflateEnd(&zs);
-        return Z_MEM_ERROR;
-    }
     status = Z_DATA_ERROR;  // input that runs out before the stream's end
-    bool done = false;
-    while (!done) {
-        int32_t got = source->ReadBuffer(in, kChunk);
-        if (got == 0) break;
-        zs.next_in = in;
-        zs.avail_in = static_cast<uInt>(got);
-        int ret;
-        do {
-            // Inflate straight into the destination's memory, grown by the stream's own rule when full.
-            if (dest->Remaining() == 0 && !dest->Reserve(kChunk)) {
+    if (length > 0) {
+        zs.next_in = const_cast<Bytef*>(in);
+        zs.avail_in = static_cast<uInt>(length);
+        for (;;) {
+            if (zs.avail_out == 0 && !room(zs)) {
                 status = -1;
-                done = true;
                 break;
             }
-            const auto room = static_cast<uInt>(std::min<int64_t>(dest->Remaining(), 1 << 30));
-            zs.next_out = dest->m_memory + dest->m_position;
-            zs.avail_out = room;
-            ret = inflate(&zs, Z_NO_FLUSH);
+            const uInt before = zs.avail_out;
+            int ret = inflate(&zs, Z_NO_FLUSH);
+            wrote(static_cast<int64_t>(before - zs.avail_out));
+            if (ret == Z_STREAM_END) {
+                status = Z_OK;
+                break;
+            }
             if (ret == Z_NEED_DICT) ret = Z_DATA_ERROR;
             if (ret == Z_DATA_ERROR || ret == Z_MEM_ERROR || ret == Z_STREAM_ERROR) {
                 status = ret;
-                done = true;
                 break;
             }
-            dest->m_position += room - zs.avail_out;
-        } while (zs.avail_out == 0 && ret != Z_STREAM_END);
-        if (!done && ret == Z_STREAM_END) {
-            status = Z_OK;
-            done = true;
+            if (zs.avail_out != 0) break;  // every input byte taken, and no end
         }
     }
-    MemoryManager::Free(in);
+    *consumed = length - zs.avail_in;
     inflateEnd(&zs);
+    return status;
+}
+
+}  // namespace
+
+int32_t ZInflateStream(CStream* source, CStream* dest)
+{
+    if (!source || !dest) return Z_STREAM_ERROR;
+    const int64_t length = source->Remaining();
+    const uint8_t* in = length > 0 ? source->m_memory + source->m_position : nullptr;
+    int64_t consumed = 0;
+    int32_t status = InflateBytes(
+        in, length, &consumed,
+        [dest](z_stream& zs) {
+            // Straight into the destination's memory, grown by the stream's own rule when full.
+            if (dest->Remaining() == 0 && !dest->Reserve(kInflateChunk)) return false;
+            zs.next_out = dest->m_memory + dest->m_position;
+            zs.avail_out = static_cast<uInt>(std::min(dest->Remaining(), kInflateMaxOut));
+            return true;
+        },
+        [dest](int64_t n) { dest->m_position += n; });
+    // The source is read a piece at a time: it ends past the piece in which inflating stopped.
+    if (length > 0) {
+        int64_t pieces = std::max<int64_t>(1, (consumed + kInflateChunk - 1) / kInflateChunk);
+        source->m_position += std::min(length, pieces * kInflateChunk);
+    }
     return status;
 }
 
@@ -371,19 +411,59 @@ CStream* ZDecompressStream(CStream* stream)
     uint32_t n = static_cast<uint32_t>(stream->ReadInteger());
     // The length word comes from the data: one that claims more than is there is corrupt.
     if (static_cast<int64_t>(n) > stream->Remaining()) return nullptr;
-    CStream view;
-    if (n > 0) view.CopyFrom(stream, n, true);  // n == 0 would append the whole stream instead
-    view.SetPosition(0);
+    // The bytes are inflated where they lie; a view of them would only add a copy.
+    const uint8_t* in = n > 0 ? stream->m_memory + stream->m_position : nullptr;
+    stream->m_position += n;
     DebugConsole->Output("ZDecompressStream %d\n", static_cast<int32_t>(n));
-    // Sized from the compressed length, so large data does not climb through every doubling (each one a
-    // fresh block to fill and copy); the growth rule takes over beyond it.
-    auto* result = new CStream(static_cast<int32_t>(std::min<int64_t>(2 * static_cast<int64_t>(n), 1 << 30)));
-    int32_t status = ZInflateStream(&view, result);
+
+    // The inflated size is not stored, so the block is sized from the compressed one (zlib seldom does
+    // better than 4:1 on game data) and replaced only when it fills: by the size the input read so far
+    // predicts, at least doubled. Nothing is cleared, since the stream ends at the last inflated byte.
+    uint8_t* block = nullptr;
+    int64_t capacity = 0, used = 0;
+    auto grow = [&](int64_t wanted) {
+        wanted = std::min(wanted, kStreamMaxSize);
+        if (wanted <= capacity) return false;
+        auto* bigger = static_cast<uint8_t*>(MemoryManager::Alloc(static_cast<size_t>(wanted), __FILE__, __LINE__, false));
+        if (!bigger) return false;
+        InflateAdviseHuge(bigger, wanted);
+        if (used > 0) std::memcpy(bigger, block, static_cast<size_t>(used));
+        MemoryManager::Free(block);
+        block = bigger;
+        capacity = wanted;
+        return true;
+    };
+    int64_t consumed = 0;
+    int32_t status = InflateBytes(
+        in, n, &consumed,
+        [&](z_stream& zs) {
+            if (used == capacity) {
+                int64_t wanted = std::max<int64_t>(4 * static_cast<int64_t>(n), kInflateChunk);
+                if (capacity > 0) {
+                    const int64_t taken = std::max<int64_t>(static_cast<int64_t>(zs.total_in), 1);
+                    const double predicted = double(used) * double(n) / double(taken);
+                    wanted = std::max<int64_t>(2 * capacity, int64_t(std::min(predicted * 1.125, double(kStreamMaxSize))));
+                }
+                if (!grow(wanted)) return false;
+            }
+            zs.next_out = block + used;
+            zs.avail_out = static_cast<uInt>(std::min(capacity - used, kInflateMaxOut));
+            return true;
+        },
+        [&](int64_t produced) { used += produced; });
     if (status != Z_OK) {
-        result->Delete();
+        MemoryManager::Free(block);
         return nullptr;
     }
     DebugConsole->Output("Done ZDecompressStream\n");
-    result->SetPosition(0);
+    auto* result = new CStream(0);
+    if (used > 0) {
+        // The block may be larger than the bytes; the stream's size is what it holds, and growing it
+        // later clears its own new part.
+        result->m_memory = block;
+        result->m_size = used;
+    } else {
+        MemoryManager::Free(block);
+    }
     return result;
 }

@@ -72,6 +72,7 @@ public:
 
 private:
     friend int32_t ZInflateStream(CStream* source, CStream* dest);
+    friend CStream* ZDecompressStream(CStream* stream);
     // Room for n bytes at a non-negative position; a view first takes a private copy. False when it
     // cannot be had.
     bool Reserve(int64_t n);

@@ -4,6 +4,7 @@
 #include "platform/messages.h"
 #include "world/command_line.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -12,6 +13,12 @@
 namespace {
 
 constexpr int64_t kFrameSleepCap = 3000000;  // microseconds
+// Naps in the margin: a kernel wake-up comes up to ~0.2 ms after the time asked for, so the nap stops
+// that much before the end; the window is pumped at least every millisecond; naps too short to save
+// anything are not taken.
+constexpr int64_t kMarginWakeAllowanceNs = 200000;
+constexpr int64_t kMarginNapMaxNs = 1000000;
+constexpr int64_t kMarginNapMinNs = 50000;
 
 std::atomic<int64_t> g_timingStart{0};
 
@@ -53,11 +60,19 @@ void FrameSleep(int64_t microseconds)
     int64_t milliseconds = (microseconds - margin * 1000) / 1000;
     if (milliseconds > 0) TimingKernelWait(milliseconds);
 
-    // The spin keeps the window answering while it waits out the margin.
+    // The margin is waited out pumping messages between short naps: a busy poll would burn a core for
+    // the whole margin. Each nap ends early enough that a late wake-up still lands before the end; the
+    // last stretch, shorter than a wake-up's lateness, is polled.
     for (;;) {
         g_timingHooks.processMessages();
         int64_t now = TimingMonotonicNanoseconds();
         if (now < start || now >= end) return;  // before the start: the clock went back
+        int64_t nap = std::min(end - now - kMarginWakeAllowanceNs, kMarginNapMaxNs);
+        if (nap < kMarginNapMinNs) continue;
+        timespec wait{static_cast<time_t>(nap / 1000000000), static_cast<long>(nap % 1000000000)};
+        // A signal only shortens the nap: the clock is read again either way.
+        timespec left{};
+        g_timingHooks.clockNanosleep(CLOCK_MONOTONIC, 0, &wait, &left);
     }
 }
 

@@ -12,7 +12,8 @@ int64_t Timing_Time();
 int64_t Timing_StartCount();
 
 // Waits that many microseconds (at most 3 seconds): the kernel sleeps for all but the sleep margin,
-// then the last stretch is spent pumping window messages and reading the clock. 0 or less returns at once.
+// then the margin is spent pumping window messages and reading the clock, with short naps in between
+// until the last fraction of a millisecond. 0 or less returns at once.
 void FrameSleep(int64_t microseconds);
 
 // The variable's value as a new memory-manager text the caller frees; null when it is not set, and for

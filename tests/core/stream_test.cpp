@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -387,6 +388,101 @@ TEST_F(Stream, InflateStatusCodes)
     EXPECT_EQ(ZInflateStream(&shortSrc, &out2), Z_DATA_ERROR);
     CStream none(0), out3(0);
     EXPECT_EQ(ZInflateStream(&none, &out3), Z_DATA_ERROR);
+}
+
+// zlib's own compression of bytes, for data no fixture file holds.
+std::string StreamZlib(const std::string& plain)
+{
+    uLongf zlen = compressBound(plain.size());
+    std::string z(zlen, '\0');
+    EXPECT_EQ(compress2(reinterpret_cast<Bytef*>(z.data()), &zlen, reinterpret_cast<const Bytef*>(plain.data()),
+                        plain.size(), 9),
+              Z_OK);
+    z.resize(zlen);
+    return z;
+}
+
+TEST_F(Stream, DecompressesFarBeyondTheCompressedSize)
+{
+    // Some 1000:1 and some 5:1 after it: the output outgrows any size guessed from the input, more than once,
+    // and the guess from the first part undershoots the rest.
+    std::string plain(6 << 20, 'a');
+    for (size_t i = 0; i < plain.size(); i += 4096) plain[i] = char('a' + i / 4096 % 26);
+    for (int i = 0; i < 300000; ++i) plain += char("sprite room path"[i * 7 % 16] + (i / 97) % 3);
+    const std::string z = StreamZlib(plain);
+    ASSERT_LT(z.size() * 50, plain.size());
+    CStream s(0);
+    StreamFill(s, StreamFramed(z) + "tail");
+    testing::internal::CaptureStdout();
+    CStream* out = ZDecompressStream(&s);
+    testing::internal::GetCapturedStdout();
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(out->GetPosition(), 0);
+    ASSERT_GE(out->GetSize(), static_cast<int32_t>(plain.size()));
+    EXPECT_TRUE(StreamBytes(*out).substr(0, plain.size()) == plain);
+    EXPECT_EQ(s.GetPosition(), static_cast<int32_t>(4 + z.size()));
+
+    // The result is an ordinary stream: writes past its end grow it and keep what it holds.
+    const int32_t size = out->GetSize();
+    out->Seek(0, 2);
+    out->WriteBuffer("0123456789", 10);
+    ASSERT_GE(out->GetSize(), size + 10);
+    EXPECT_TRUE(StreamBytes(*out).substr(0, plain.size()) == plain);
+    EXPECT_EQ(StreamBytes(*out).substr(size, 10), "0123456789");
+    for (int32_t i = size + 10; i < out->GetSize(); ++i) ASSERT_EQ(out->GetMemory()[i], 0) << i;
+    out->Delete();
+}
+
+TEST_F(Stream, DecompressesAnEmptyPayload)
+{
+    const std::string z = StreamZlib("");
+    CStream s(0);
+    StreamFill(s, StreamFramed(z));
+    testing::internal::CaptureStdout();
+    CStream* out = ZDecompressStream(&s);
+    testing::internal::GetCapturedStdout();
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(out->GetPosition(), 0);
+    EXPECT_EQ(out->Remaining(), 0);
+    out->WriteBuffer("x", 1);
+    EXPECT_EQ(StreamBytes(*out).substr(0, 1), "x");
+    out->Delete();
+}
+
+TEST_F(Stream, InflateTakesTheSourceA16KPieceAtATime)
+{
+    // The source is read in 16,384-byte pieces: it ends past the piece that held the stream's end, or at
+    // the source's end, whatever follows the zlib stream.
+    std::string small = StreamZlib(std::string(5000, 'q'));
+    std::string big(60000, '\0');
+    std::mt19937 rng(5);
+    for (char& b : big) b = char(rng());
+    std::string bigZ = StreamZlib(big);
+    ASSERT_GT(bigZ.size(), 16384u * 3);
+    ASSERT_LT(bigZ.size(), 16384u * 4);
+    struct Case {
+        const char* name;
+        std::string source;
+        int32_t start;
+        int32_t position;  // after inflating
+        int32_t status;
+    };
+    const Case cases[] = {
+        {"small, much after it", small + std::string(40000, 'x'), 0, 16384, 0},
+        {"small, little after it", small + "xyz", 0, int32_t(small.size() + 3), 0},
+        {"from an offset", "abcdefg" + small + std::string(40000, 'x'), 7, 7 + 16384, 0},
+        {"four pieces", bigZ + std::string(40000, 'x'), 0, 4 * 16384, 0},
+        {"runs out", bigZ.substr(0, 30000), 0, 30000, Z_DATA_ERROR},
+        {"not zlib", std::string(40000, 'x'), 0, 16384, Z_DATA_ERROR},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CStream src(0), dest(0);
+        StreamFill(src, c.source);
+        src.SetPosition(c.start);
+        EXPECT_EQ(ZInflateStream(&src, &dest), c.status);
+        EXPECT_EQ(src.GetPosition(), c.position);
+    }
 }
 
 TEST_F(Stream, SubstitutionTablesAreInversePermutations)
