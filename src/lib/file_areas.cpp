@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -172,8 +173,10 @@ bool GameArea_ResolvePath(char* out, size_t capacity, const char* name)
     } else if (FileAreas_PartBelow(full, cwd, &part) || FileAreas_PartBelow(full, working, &part)) {
         result = FileAreas_Join(root, part);
     } else if (FileArea_IsAllowed(&FileArea_OpenAllowList, full.c_str())) {
-        result = full;
+        return FileAreas_Emit(out, capacity, full);
     }
+    // The test above is textual; a link inside the folder must not lead out of it.
+    if (!result.empty() && !Paths_StaysInside(std::string(root).c_str(), result.c_str())) result.clear();
     return FileAreas_Emit(out, capacity, result);
 }
 
@@ -197,6 +200,12 @@ bool SaveArea_ResolvePath(char* out, size_t capacity, const char* name)
         insideAreas = false;
         if (allowed) result = full;
         else DebugConsole->Output("Error! not allowing save with filename '%s'\n", full.c_str());
+    }
+    // The tests above are textual; a link inside the area must not lead out of it. Without a save folder
+    // names stay relative to the current folder, which bounds them then.
+    if (insideAreas && !allowed && !Paths_StaysInside(root.empty() ? cwd.c_str() : saveRoot, result.c_str())) {
+        DebugConsole->Output("Error! not allowing save with filename '%s'\n", full.c_str());
+        result.clear();
     }
     bool given = FileAreas_Emit(out, capacity, result);
     if (given && insideAreas && allowed) DebugConsole->Output("Warning! Save location - redirected to: '%s'\n", out);
@@ -279,8 +288,18 @@ bool SaveArea_WriteFile(const char* name, const void* data, int32_t size)
 {
     char path[kFileAreasPathCapacity];
     if (!SaveArea_ResolvePath(path, sizeof path, name)) return false;
+    if (!SavePrePend_AllowsWrite(path)) return false;
     FilePath_CreateParentDirectory(path);
-    FILE* file = std::fopen(path, "wb");
+    FILE* file = nullptr;
+    if (FileArea_IsAllowed(&FileArea_SaveAllowList, path)) {
+        file = std::fopen(path, "wb");
+    } else {
+        // Opened beneath the area so a link put in since the check cannot lead out.
+        std::string cwd = FileAreas_CurrentDirectory();
+        const char* root = *GetSavePrePend() ? GetSavePrePend() : cwd.c_str();
+        int fd = Paths_OpenInside(root, path, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        if (fd >= 0 && !(file = fdopen(fd, "wb"))) close(fd);
+    }
     if (!file) return false;
     if (data && size > 0) std::fwrite(data, 1, static_cast<size_t>(size), file);
     std::fclose(file);
@@ -290,7 +309,7 @@ bool SaveArea_WriteFile(const char* name, const void* data, int32_t size)
 bool SaveArea_DeleteFile(const char* name)
 {
     char path[kFileAreasPathCapacity];
-    if (!SaveArea_ResolvePath(path, sizeof path, name)) return false;
+    if (!SaveArea_ResolvePath(path, sizeof path, name) || !SavePrePend_AllowsWrite(path)) return false;
     // Files only, as the system's file deletion does; an empty folder of the same name stays.
     return unlink(path) == 0;
 }

@@ -11,6 +11,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
+#include <utility>
 #include <initializer_list>
 #include <string>
 #include <unistd.h>
@@ -360,6 +362,76 @@ TEST_F(FileAreasTest, SaveAreaWriteFailures)
     testing::internal::GetCapturedStdout();
     EXPECT_FALSE(fs::exists(outside_ + "x.dat"));
     EXPECT_EQ(kvtest::ReadFile(save_ + "blocker"), "file, not a folder");
+}
+
+TEST_F(FileAreasTest, LinksMayNotLeadOutOfTheAreas)
+{
+    kvtest::WriteFile(outside_ + "secret", "secret");
+    kvtest::WriteFile(game_ + "data.txt", "game data");
+    fs::create_directories(save_ + "slot");
+    for (const auto& [link, target] : std::initializer_list<std::pair<std::string, std::string>>{
+             {save_ + "out-dir", outside_},
+             {save_ + "out-file", outside_ + "secret"},
+             {save_ + "out-new", outside_ + "created"},
+             {save_ + "in-dir", "slot"},
+             {game_ + "g-out", outside_ + "secret"},
+             {game_ + "g-in", "data.txt"},
+         })
+        ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0) << link;
+
+    for (const char* name : {"out-dir/x.dat", "out-dir/new/deeper.dat", "out-file", "out-new"}) {
+        std::string log;
+        testing::internal::CaptureStdout();
+        EXPECT_FALSE(SaveArea_WriteFile(name, "w", 1)) << name;
+        log = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(log, Refused(game_ + name)) << name;  // the name as the script gave it
+    }
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(SaveArea_FileExists("out-dir/secret"));
+    EXPECT_EQ(SaveArea_ReadFile("out-file", nullptr), nullptr);
+    EXPECT_FALSE(SaveArea_DeleteFile("out-dir/secret"));
+    testing::internal::GetCapturedStdout();
+    EXPECT_FALSE(GameArea_FileExists("g-out"));
+    EXPECT_EQ(GameArea_ReadFile("g-out", nullptr), nullptr);
+    EXPECT_EQ(kvtest::ReadFile(outside_ + "secret"), "secret");
+    EXPECT_EQ(std::distance(fs::directory_iterator(outside_), fs::directory_iterator()), 1);
+
+    // Links that stay inside keep working.
+    ASSERT_TRUE(SaveArea_WriteFile("in-dir/a.dat", "kept", 4));
+    EXPECT_EQ(kvtest::ReadFile(save_ + "slot/a.dat"), "kept");
+    int32_t size = 0;
+    void* block = SaveArea_ReadFile("in-dir/a.dat", &size);
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(std::string(static_cast<char*>(block), static_cast<size_t>(size)), "kept");
+    MemFree(block);
+    block = GameArea_ReadFile("g-in", &size);
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(std::string(static_cast<char*>(block), static_cast<size_t>(size)), "game data");
+    MemFree(block);
+}
+
+const char* NoHomeInThePasswordEntry() { return nullptr; }
+
+TEST_F(FileAreasTest, WithoutAnyHomeSavesAreRefused)
+{
+    kvtest::ScopedEnv data("XDG_DATA_HOME", nullptr);
+    kvtest::ScopedEnv config("XDG_CONFIG_HOME", nullptr);
+    kvtest::ScopedEnv home("HOME", nullptr);
+    Paths_SetHomeLookup(NoHomeInThePasswordEntry);
+    Paths_ResetAll();
+    MemFree(g_ProjectName);
+    g_ProjectName = String_Duplicate("Tw");
+    Enter(run_);
+
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(SaveArea_WriteFile("save.ini", "x", 1));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Error! no home folder to keep saves in, not writing 'save.ini'\n");
+    EXPECT_TRUE(fs::is_empty(run_));
+
+    Paths_SetHomeLookup(nullptr);
+    MemFree(g_ProjectName);
+    g_ProjectName = nullptr;
 }
 
 TEST_F(FileAreasTest, GameAreaWholeFiles)
