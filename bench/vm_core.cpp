@@ -48,13 +48,6 @@ void VmBench_Blocks(RValue*, CInstance*, CInstance*, int32_t, RValue*)
     g_vmBenchBlocksInCall = MemoryManager_Probe().liveBlocks;
 }
 
-std::map<std::string, int32_t> g_vmBenchScripts;
-int32_t VmBench_FindScript(const char* name)
-{
-    auto it = g_vmBenchScripts.find(name ? name : "");
-    return it == g_vmBenchScripts.end() ? -1 : it->second;
-}
-
 std::string VmBench_SourceDir()
 {
     namespace fs = std::filesystem;
@@ -96,7 +89,6 @@ VmBenchProgram& VmBench_Program()
     const int32_t nop = Function_Add("b_nop", VmBench_Nop, -1, false) - 1;
     g_vmBenchNop = nop;
     const int32_t blocks = Function_Add("b_blocks", VmBench_Blocks, -1, false) - 1;
-    Function_SetFinders(VmBench_FindScript, nullptr);
 
     std::string text = ".version 15\n.function b_nop " + std::to_string(nop) + "\n.function b_blocks " +
                        std::to_string(blocks) + "\n";
@@ -118,15 +110,6 @@ VmBenchProgram& VmBench_Program()
     const std::string cmd = "PYTHONPATH='" + source + "/tools' python3 -B -m formkit.asm '" + dir + "/p.kvs' -o '" +
                             dir + "/p.win' --tables '" + dir + "/p.tab'";
     if (std::system(cmd.c_str()) != 0) return program;
-    std::ifstream tables(dir + "/p.tab");
-    for (std::string line; std::getline(tables, line);) {
-        std::stringstream ss(line);
-        std::string kind, name, index;
-        std::getline(ss, kind, '\t');
-        std::getline(ss, name, '\t');
-        std::getline(ss, index, '\t');
-        if (kind == "script") g_vmBenchScripts[name] = std::stoi(index);
-    }
     std::ifstream in(dir + "/p.win", std::ios::binary);
     std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::filesystem::remove_all(dir);

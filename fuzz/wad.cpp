@@ -1,7 +1,10 @@
 // Arbitrary bytes as game data: pass 1, pass 2 and the debug-file reader must stay inside the data,
 // fail cleanly on damage and free everything when the data is unloaded.
 #include "core/console.h"
+#include "core/functions.h"
 #include "core/memory_manager.h"
+#include "core/variables.h"
+#include "core/varnames.h"
 #include "platform/hooks.h"
 #include "world/loader.h"
 #include "world/loader_standin.h"
@@ -30,13 +33,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size)
     DebugConsole = ReleaseConsole = &g_wadFuzzConsole;
     Platform_SetExitHook(WadFuzzExit);
 
-    // The names the seed corpus uses resolve; most inputs resolve every name so that mutated names still
-    // reach the chains, and some resolve only the seed names so that the unresolved path runs too.
+    // Fresh registries each run (pass 1 registers the built-ins again). Variables always resolve, but for
+    // built-in records of names no built-in has; functions resolve as the data's scripts or the seed
+    // corpus's built-ins, so that other names take the unresolved path.
+    Code_Variable_Free();
+    Variable_BuiltIn_Free();
+    Function_Free();
+    for (const char* name : {"show_debug_message", "ksl_Script_helper"}) Function_Add(name, nullptr, -1, false);
     LoaderStandins_Reset();
     LoaderStandins& s = g_LoaderStandins;
-    s.resolveAll = (size % 8) != 0;
-    for (const char* name : {"x", "score", "i"}) s.variableIds[name] = 100000 + int32_t(std::strlen(name));
-    for (const char* name : {"show_debug_message", "ksl_Script_helper"}) s.functionIds[name] = int32_t(std::strlen(name));
     s.pageIds = {0x10002, 0x7FFFF};
     g_GameOptions.newAudioEngine = (size % 3) == 0;
     g_ChildGame = (size % 16) == 5;
@@ -55,6 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size)
     DebugChunks_Load(debug, uint32_t(size));
 
     UnloadGameData();
+    Code_Variable_Free();
+    Function_Free();
     g_GlobalObject = nullptr;
     g_ChildGame = false;
     return 0;

@@ -2,6 +2,7 @@
 
 #include "core/convert.h"
 #include "core/error.h"
+#include "core/functions.h"
 #include "core/interpreter.h"
 #include "core/value.h"
 #include "script/script.h"
@@ -36,11 +37,24 @@ double Arguments_ToNumber(const RValue* arg)
 
 double Arguments_Finite(double d) { return std::isfinite(d) ? d : 0.0; }
 
+const RValue kArgumentsMissing = {{0.0}, 0, VALUE_UNDEFINED};
+
+// The argument at index. Past the end of the running built-in's block (args may point anywhere inside it),
+// and at a negative index, it is missing and reads as undefined, whatever the handler assumed.
+const RValue* Arguments_At(const RValue* args, int32_t index)
+{
+    const uintptr_t offset = reinterpret_cast<uintptr_t>(args) - reinterpret_cast<uintptr_t>(Function_CurrentArgs);
+    const uintptr_t blockBytes = uintptr_t(uint32_t(Function_CurrentArgCount)) * sizeof(RValue);
+    if (index < 0 || !args) return &kArgumentsMissing;
+    if (offset <= blockBytes && uintptr_t(index) * sizeof(RValue) >= blockBytes - offset) return &kArgumentsMissing;
+    return args + index;
+}
+
 }  // namespace
 
 intptr_t GetArgPtrOrNumber(RValue* args, int32_t index)
 {
-    RValue* arg = &args[index];
+    const RValue* arg = Arguments_At(args, index);
     switch (RValue_Kind(arg)) {
     case VALUE_REAL: return static_cast<intptr_t>(Real_ToInt64(arg->real));
     case VALUE_INT32: return arg->v32;
@@ -54,7 +68,7 @@ intptr_t GetArgPtrOrNumber(RValue* args, int32_t index)
 
 bool QZGB(RValue* args, int32_t index)
 {
-    RValue* arg = &args[index];
+    const RValue* arg = Arguments_At(args, index);
     switch (RValue_Kind(arg)) {
     case VALUE_REAL: return arg->real > 0.5;
     case VALUE_BOOL: return arg->real != 0.0;
@@ -68,7 +82,7 @@ bool QZGB(RValue* args, int32_t index)
 
 int32_t QZGI32(RValue* args, int32_t index)
 {
-    RValue* arg = &args[index];
+    const RValue* arg = Arguments_At(args, index);
     switch (RValue_Kind(arg)) {
     case VALUE_REAL:
     case VALUE_BOOL: return Real_ToInt32(Arguments_Finite(arg->real));
@@ -84,7 +98,7 @@ int32_t QZGI32(RValue* args, int32_t index)
 
 uint32_t QZGU32(RValue* args, int32_t index)
 {
-    RValue* arg = &args[index];
+    const RValue* arg = Arguments_At(args, index);
     switch (RValue_Kind(arg)) {
     case VALUE_REAL:
     case VALUE_BOOL: return Real_ToUInt32Wrap(Arguments_Finite(arg->real));
@@ -100,7 +114,7 @@ uint32_t QZGU32(RValue* args, int32_t index)
 
 int64_t GetArgInt64(RValue* args, int32_t index)
 {
-    RValue* arg = &args[index];
+    const RValue* arg = Arguments_At(args, index);
     switch (RValue_Kind(arg)) {
     case VALUE_REAL:
     case VALUE_BOOL: return Real_ToInt64(Arguments_Finite(arg->real));
@@ -116,7 +130,7 @@ int64_t GetArgInt64(RValue* args, int32_t index)
 
 double QZGR(RValue* args, int32_t index)
 {
-    RValue* arg = &args[index];
+    const RValue* arg = Arguments_At(args, index);
     switch (RValue_Kind(arg)) {
     case VALUE_REAL:
     case VALUE_BOOL: return arg->real;
@@ -132,7 +146,7 @@ double QZGR(RValue* args, int32_t index)
 
 float QZGF(RValue* args, int32_t index)
 {
-    RValue* arg = &args[index];
+    const RValue* arg = Arguments_At(args, index);
     double d;
     switch (RValue_Kind(arg)) {
     case VALUE_REAL:
@@ -151,7 +165,7 @@ float QZGF(RValue* args, int32_t index)
 
 const char* QZGS(RValue* args, int32_t index)
 {
-    RValue* arg = &args[index];
+    const RValue* arg = Arguments_At(args, index);
     switch (RValue_Kind(arg)) {
     case VALUE_STRING: return arg->str ? arg->str->text : nullptr;
     case VALUE_OBJECT: return nullptr;

@@ -1,6 +1,8 @@
 // The argument getters: how a built-in reads argument index of args with the runtime's conversions. A
 // wrong kind is reported through RuntimeError naming Function_Current; when the report returns, the
-// getter answers its neutral value (-1 for GetArgPtrOrNumber, else 0, false, 0.0 or null).
+// getter answers its neutral value (-1 for GetArgPtrOrNumber, else 0, false, 0.0 or null). An index past the
+// running built-in's argument block (Function_CurrentArgs) reads as undefined, so a missing required
+// argument gives the getter's own type error.
 #pragma once
 #include <cstdint>
 

@@ -37,7 +37,7 @@ extern bool g_ErrorOccurred;        // error_occurred; set by every report
 extern bool g_ErrorQuitting;        // an error aborted the game: further reports do nothing
 extern bool g_ErrorCatch;           // errors are caught, not reported (debugger evaluation)
 extern bool g_ErrorCaught;          // an error was caught; cleared before game code runs
-extern bool g_GameChanging;         // a changed game is being prepared and loaded
+extern bool g_GameChanging;         // a child game (started by a game change) is loading or running
 extern bool g_ShowErrorDialogs;     // -noerrors clears it until the game options are reset
 extern bool g_AbortOnError;         // game option: every report aborts
 

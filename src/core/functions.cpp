@@ -17,12 +17,13 @@ BuiltinFunction* g_functionTable = nullptr;
 int32_t g_functionCount = 0;
 int32_t g_functionCapacity = 0;
 
-FunctionNameFinder g_scriptFinder = nullptr;
 FunctionNameFinder g_extensionFinder = nullptr;
 
 }  // namespace
 
 BuiltinFunction* Function_Current = nullptr;
+RValue* Function_CurrentArgs = nullptr;
+int32_t Function_CurrentArgCount = 0;
 double Math_Epsilon = 1e-10;
 
 void Math_SetEpsilon(double epsilon)
@@ -97,11 +98,7 @@ BuiltinFunction* Function_Entry(int32_t index)
     return index >= 0 && index < g_functionCount ? &g_functionTable[index] : nullptr;
 }
 
-void Function_SetFinders(FunctionNameFinder script, FunctionNameFinder extension)
-{
-    g_scriptFinder = script;
-    g_extensionFinder = extension;
-}
+void Function_SetExtensionFinder(FunctionNameFinder finder) { g_extensionFinder = finder; }
 
 bool Function_GameRunsCompiledCode()
 {
@@ -113,7 +110,7 @@ bool Code_Function_Find(const char* name, int32_t* id)
 {
     *id = -1;
     if (!name || !*name) return false;
-    int32_t script = (g_scriptFinder ? g_scriptFinder : Script_Find)(name);
+    int32_t script = Script_Find(name);
     if (script >= 0) {
         *id = CALL_ID_SCRIPT_BASE + script;
         return true;

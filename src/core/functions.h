@@ -2,8 +2,6 @@
 #pragma once
 #include <cstdint>
 
-#include "world/core_seam.h"  // int32_t Code_Function_Find(const char* name), the loader's form
-
 struct RValue;
 struct CInstance;
 
@@ -18,6 +16,12 @@ struct BuiltinFunction {
     uint8_t flag;           // kept for Function_GetInfo only
     int32_t reserved;       // -1
 };
+
+// The argument block of the built-in now running, set and restored with Function_Current by both callers:
+// at least the registered count of values, the ones the call did not give undefined. The getters read an
+// index past its end as undefined. Null and 0 while no built-in runs, and for an empty block.
+extern RValue* Function_CurrentArgs;
+extern int32_t Function_CurrentArgCount;
 
 // Call ids.
 constexpr int32_t CALL_ID_SCRIPT_BASE = 100000;
@@ -40,14 +44,15 @@ BuiltinFunction* Function_Entry(int32_t index);  // null outside the table
 // Resolution of a name to a call id: script, extension function, script_execute (bytecode games),
 // built-in. False and -1 when nothing answers.
 bool Code_Function_Find(const char* name, int32_t* id);
+int32_t Code_Function_Find(const char* name);  // the id alone, -1 when none
 
 // Scripts by name: the index of the last script of that name, -1 when none (the script table's).
 int32_t Script_Find(const char* name);
 
-// Where Code_Function_Find asks for scripts and extension functions; tests put fakes in. Null restores
-// Script_Find and Extension_FindFunction.
+// Until the extension packages exist, tests may answer Code_Function_Find's extension lookups (an index
+// into the packages' function table, -1 none). Null restores Extension_FindFunction.
 using FunctionNameFinder = int32_t (*)(const char* name);
-void Function_SetFinders(FunctionNameFinder script, FunctionNameFinder extension);
+void Function_SetExtensionFinder(FunctionNameFinder finder);
 
 // True when the executable links compiled game code (its link record has code entries); bytecode games
 // resolve "script_execute" to its own call id.

@@ -5,8 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "world/core_seam.h"  // Script_Clear and Script_Load, the loader's forms
-
 class CCode;
 class CStream;
 struct CInstance;
@@ -54,6 +52,9 @@ constexpr int32_t SCRIPT_SOURCE_SEED = 0x4B56;
 // The global-variable object as the self and other of code that runs on it (global initialisation code,
 // room creation code with the script object model).
 CInstance* Script_GlobalSelf();
+void Script_Clear();  // deletes every script before the game data is read
+// SCPT: the table of scripts by index and name (the whole table is replaced).
+bool Script_Load(uint8_t* body, uint32_t size, uint8_t* base);
 void Script_Free();      // deletes every script and frees the table (shutdown)
 void Script_Shutdown();  // as Script_Free
 

@@ -138,19 +138,14 @@ int32_t Code_Variable_FindAlloc(const char* name)
     return Code_Variable_Add(name);
 }
 
-void Code_Variable_Init(int32_t globalCount, int32_t instanceCount, int32_t localCount)
+void Code_Variable_Init(int32_t globalCount, int32_t instanceCount, int32_t)
 {
-    if (g_varNamesResolver && g_varNamesResolver->init) {
-        g_varNamesResolver->init(globalCount, instanceCount, localCount);
-        return;
-    }
     VarNames_SizeTable(&g_varNamesGlobal, &g_varNamesGlobalCount, globalCount);
     VarNames_SizeTable(&g_varNamesInstance, &g_varNamesInstanceCount, instanceCount);
 }
 
 int32_t Code_Variable_SetName(const char* name, int32_t scope, int32_t index)
 {
-    if (g_varNamesResolver && g_varNamesResolver->setName) return g_varNamesResolver->setName(name, scope, index);
     if (scope == -6) return Variable_BuiltIn_Find(name);
     char** table = nullptr;
     if (scope == -5) table = g_varNamesGlobal;
@@ -219,10 +214,6 @@ bool Code_Variable_ReadLocalNames(const uint8_t* block, uint32_t size, const uin
 
 void Code_Variable_LoadLocalNames(uint8_t* block, uint32_t size, uint8_t* base)
 {
-    if (g_varNamesResolver && g_varNamesResolver->loadLocalNames) {
-        g_varNamesResolver->loadLocalNames(block, size, base);
-        return;
-    }
     uint32_t length = (base && base == g_GameData.data) ? g_GameData.length : 0;
     Code_Variable_ReadLocalNames(block, size, base, length);
 }

@@ -14,7 +14,8 @@ struct RValue;
 constexpr int32_t VM_STACK_BLOCK = 16384;
 // Room a single instruction may push (dup of 256 16-byte items), plus the margin a script call leaves.
 constexpr int32_t VM_STACK_MARGIN = 4096 + 1024;
-// Past these the run unwinds with "Stack overflow...".
+// Past these the run unwinds with "Stack overflow..." (the limit holds the value stack and the locals of the
+// frame's calls together).
 constexpr int64_t VM_STACK_LIMIT = 64ll << 20;
 constexpr int32_t VM_NESTING_LIMIT = 256;
 
@@ -47,6 +48,7 @@ struct VMFrame {
     bool resultPending;  // a ret at depth 0 left the result on top
     bool ended;          // an exit or ret at depth 0 ended the code (and released what it left)
     int64_t withRecord;  // innermost open with-block record, as a distance from the block's end; 0 none
+    int64_t localsBytes;  // slots of the locals of the frame's calls: they count against the stack limit
 };
 
 // One per active script call, on the value stack below the callee's arguments. Positions inside the block
@@ -100,6 +102,8 @@ extern bool VM_Trace;
 extern uint32_t VM_BranchCount;
 // Nested VM_Exec calls now running.
 extern int32_t VM_Depth;
+// Instructions run under the debugger link since its last poll check, over every run; VM_Init zeroes it.
+extern int32_t VM_DebugPollCounter;
 
 // ".s" items are 32-bit handles into one interpreter-owned table of string references; 0 is null.
 // Add takes over one reference; Take hands it back and frees the handle; Peek leaves both.

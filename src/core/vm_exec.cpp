@@ -12,6 +12,7 @@
 #include "core/memory_manager.h"
 #include "core/script.h"
 #include "core/seam_trace.h"
+#include "core/timing.h"
 #include "core/vm.h"
 #include "net/net.h"
 #include "platform/hooks.h"
@@ -30,6 +31,7 @@ int64_t VM_InstructionBudget = -1;
 int64_t VM_StackLimit = VM_STACK_LIMIT;
 uint32_t VM_BranchCount = 0;
 int32_t VM_Depth = 0;
+int32_t VM_DebugPollCounter = 0;
 
 namespace {
 
@@ -141,6 +143,22 @@ void VmExec_Enter(VMFrame* frame, CCode* code)
     frame->nextInstruction = buffer->instructionIndex[code->blockOffset / 4];
 }
 
+// The slots of the locals a call of the code takes (counted by the code, so that a call and its return agree
+// whoever made the object).
+int64_t VmExec_LocalsBytes(const CCode* code)
+{
+    if (!code || code->localCount <= 0) return 0;
+    return int64_t(code->localCount) * int64_t(sizeof(RValue));
+}
+
+// Stops the run at the stack limit: the report names the code that asked for more.
+void VmExec_Overflow(VMFrame* frame, const char* codeName)
+{
+    VmExec_ShowOverflow(codeName);
+    frame->overflow = true;
+    VM_StopFrame(frame);
+}
+
 void VmExec_FreeLocals(VMFrame* frame)
 {
     if (!frame->localsSupplied && frame->locals) ObjectBase_Free(frame->locals);
@@ -166,6 +184,43 @@ uint8_t* VmExec_ReplaceArguments(uint8_t* sp, RValue* args, int32_t argc, RValue
     std::memcpy(sp, result, 16);
     return sp;
 }
+
+// A handler may read as many values as its entry registers, whatever the call gave: a call that gives fewer
+// gets a block of its own holding the given values (moved, not copied) and undefined ones after them. Calls
+// that give enough (all that compiled games make) use the values where they lie.
+RValue* VmExec_PadArguments(const RValue* given, int32_t argc, int32_t count)
+{
+    auto* block = static_cast<RValue*>(MemAlloc(size_t(count) * sizeof(RValue)));
+    if (argc > 0) std::memcpy(static_cast<void*>(block), given, size_t(argc) * sizeof(RValue));
+    for (int32_t i = argc; i < count; ++i) RValue_SetUndefined(&block[i]);
+    return block;
+}
+
+// The built-in that runs and its argument block, for the getters and the error reports; restored even when
+// an exception passes through.
+class VmExec_BuiltinScope {
+public:
+    VmExec_BuiltinScope(BuiltinFunction* entry, RValue* block, int32_t count)
+        : function_(Function_Current), args_(Function_CurrentArgs), count_(Function_CurrentArgCount)
+    {
+        Function_Current = entry;
+        Function_CurrentArgs = block;
+        Function_CurrentArgCount = count;
+    }
+    ~VmExec_BuiltinScope()
+    {
+        Function_Current = function_;
+        Function_CurrentArgs = args_;
+        Function_CurrentArgCount = count_;
+    }
+    VmExec_BuiltinScope(const VmExec_BuiltinScope&) = delete;
+    VmExec_BuiltinScope& operator=(const VmExec_BuiltinScope&) = delete;
+
+private:
+    BuiltinFunction* function_;
+    RValue* args_;
+    int32_t count_;
+};
 
 bool VmExec_HasArguments(VMFrame* frame, uint8_t* sp, int32_t argc, const char* handler)
 {
@@ -265,7 +320,6 @@ bool VmExec_StepStops(VMFrame* frame, int32_t offset)
 template <bool byWord>
 uint8_t* VmExec_Loop(VMFrame* frame, uint8_t* sp)
 {
-    [[maybe_unused]] int32_t pollCounter = 0;
     for (;;) {
         while (!frame->stopped && frame->position < frame->codeLength) {
             if (sp < frame->stackBlock + VM_STACK_MARGIN) {
@@ -280,9 +334,10 @@ uint8_t* VmExec_Loop(VMFrame* frame, uint8_t* sp)
                 --VM_InstructionBudget;
             }
             if constexpr (byWord) {
-                if (DebugServer && ++pollCounter > 20000) {
-                    pollCounter = 0;
-                    TickDebugger();
+                // Code that runs long within one frame still serves the debugger, twice a second at most.
+                if (DebugServer && ++VM_DebugPollCounter > 20000) {
+                    VM_DebugPollCounter = 0;
+                    if (Timing_Time() - Debug_LastPollTime > 500000) TickDebugger();
                 }
             }
             const int32_t at = frame->position;
@@ -464,10 +519,8 @@ uint8_t* VM_GrowStack(uint8_t* sp, VMFrame* frame)
     int64_t step = VM_STACK_BLOCK;
     if (oldSize >= (1 << 20)) step = (oldSize / 2 / VM_STACK_BLOCK) * VM_STACK_BLOCK;
     const int64_t newSize = oldSize + step;
-    if (newSize > VM_StackLimit) {
-        VmExec_ShowOverflow(frame->codeName);
-        frame->overflow = true;
-        VM_StopFrame(frame);
+    if (newSize + frame->localsBytes > VM_StackLimit) {
+        VmExec_Overflow(frame, frame->codeName);
         return sp;
     }
     uint8_t* old = frame->stackBlock;
@@ -507,6 +560,12 @@ uint8_t* VM_CallScript(int32_t scriptIndex, int32_t argc, uint8_t* sp, VMFrame* 
     }
     if (!VmExec_PrepareEntry(frame, code)) return sp;
     if (VM_Trace && DebugConsole) DebugConsole->Output("script call = %s\n", script->name ? script->name : "");
+    // Deep recursion of code with many locals fills memory with locals long before the stack is full.
+    const int64_t localsBytes = VmExec_LocalsBytes(code);
+    if (frame->stackSize + frame->localsBytes + localsBytes > VM_StackLimit) {
+        VmExec_Overflow(frame, code->name);
+        return sp;
+    }
 
     sp = VM_GrowStack(sp, frame);
     if (frame->stopped) return sp;
@@ -536,6 +595,7 @@ uint8_t* VM_CallScript(int32_t scriptIndex, int32_t argc, uint8_t* sp, VMFrame* 
     ++frame->callDepth;
     frame->localsSupplied = locals ? 1 : 0;
     frame->locals = locals ? locals : VM_CreateLocals(code->localCount);
+    frame->localsBytes += localsBytes;
     VM_SetLocalValue(frame->locals, value);
     if (Profiler_Active) Profiler_Enter(1, scriptIndex);
     return reinterpret_cast<uint8_t*>(record);
@@ -549,6 +609,7 @@ uint8_t* VM_PopFrame(uint8_t* /*sp*/, VMFrame* frame)
     VM_WithUnwind(frame, frame->record);  // with-blocks the callee left open end with it
     --frame->callDepth;
     if (Profiler_Active) Profiler_Leave();
+    frame->localsBytes -= VmExec_LocalsBytes(frame->codeObject);
     VmExec_FreeLocals(frame);
     frame->self = record->self;
     frame->other = record->other;
@@ -653,6 +714,7 @@ bool VM_Exec(CCode* code, CInstance* self, CInstance* other, RValue* result, QZO
         VmExec_Enter(&frame, code);
         frame.localsSupplied = locals ? 1 : 0;
         frame.locals = locals ? locals : VM_CreateLocals(code->localCount);
+        frame.localsBytes = VmExec_LocalsBytes(code);
         VM_SetLocalValue(frame.locals, value);
         // Two loops: the plain one pays for no debugger checks.
         sp = DebugServer ? VmExec_Loop<true>(&frame, sp) : VmExec_Loop<false>(&frame, sp);
@@ -746,16 +808,26 @@ uint8_t* VM_CallBuiltin(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* f
     if (Profiler_Active) Profiler_Enter(0, id);
     StackTraceFrame trace;
     StackTrace_Push(&trace, entry->name, -1);
-    BuiltinFunction* const previous = Function_Current;
-    Function_Current = entry;
     RValue result;
     RValue_SetReal(&result, 0.0);
-    RValue* args = VmExec_AlignArguments(sp, argc);
-    entry->handler(&result, frame->self, frame->other, argc, args);
-    Function_Current = previous;
+    // Without arguments the block still marks where the result goes (the try hook of the object model reads it).
+    RValue* const args = VmExec_AlignArguments(sp, argc);
+    const int32_t count = entry->argumentCount > argc ? entry->argumentCount : argc;
+    RValue* const block = count > argc ? VmExec_PadArguments(args, argc, count) : args;
+    {
+        VmExec_BuiltinScope running(entry, block, count);
+        entry->handler(&result, frame->self, frame->other, argc, block);
+    }
     VM_CurrentFrame = frame;
     if (Profiler_Active) Profiler_Leave();
-    sp = VmExec_ReplaceArguments(sp, args, argc, &result);
+    if (block != args) {
+        for (int32_t i = 0; i < count; ++i) RValue_Free(&block[i]);
+        MemFree(block);
+        sp += int64_t(argc) * 16 - 16;
+        std::memcpy(sp, &result, 16);
+    } else {
+        sp = VmExec_ReplaceArguments(sp, args, argc, &result);
+    }
     StackTraceFrame::Pop(&trace);
     return sp;
 }
@@ -850,15 +922,20 @@ void CallBuiltin(CInstance* self, CInstance* other, RValue* result, int32_t argc
 {
     BuiltinFunction* entry = Function_Entry(index);
     if (!entry || !entry->handler || !result) return;
-    if (argc < 0) argc = 0;
+    if (argc < 0 || !args) argc = 0;
+    const int32_t count = entry->argumentCount > argc ? entry->argumentCount : argc;
     RValue local[16];
-    RValue* copies = argc <= 16 ? local : static_cast<RValue*>(MemAlloc(size_t(argc) * sizeof(RValue)));
+    RValue* copies = nullptr;  // an empty block: nothing lies there to read
+    if (count > argc || count > 16) copies = static_cast<RValue*>(MemAlloc(size_t(count) * sizeof(RValue)));
+    else if (count > 0) copies = local;
     for (int32_t i = 0; i < argc; ++i) std::memcpy(&copies[i], args[i], sizeof(RValue));  // shallow: still the caller's
+    for (int32_t i = argc; i < count; ++i) RValue_SetUndefined(&copies[i]);
     RValue_Free(result);
     RValue_SetUndefined(result);
-    BuiltinFunction* const previous = Function_Current;
-    Function_Current = entry;
-    entry->handler(result, self, other, argc, copies);
-    Function_Current = previous;
-    if (copies != local) MemFree(copies);
+    {
+        VmExec_BuiltinScope running(entry, copies, count);
+        entry->handler(result, self, other, argc, copies);
+    }
+    for (int32_t i = argc; i < count; ++i) RValue_Free(&copies[i]);  // the padding is ours, whatever went there
+    if (copies && copies != local) MemFree(copies);
 }

@@ -335,6 +335,15 @@ RefString* VmOps_Repeat(const RefString* r, int64_t count, bool* tooLong)
     return out;
 }
 
+// How often a real count repeats a text: NaN never; counts past the 64-bit integers more often than any
+// string holds (they would convert to the minimum integer and repeat nothing).
+int64_t VmOps_RepeatCount(double d)
+{
+    if (std::isnan(d)) return 0;
+    if (d >= 9223372036854775808.0) return INT64_MAX;
+    return Real_ToInt64(d);
+}
+
 // ---- the object-model variants ----
 
 // The item as a value; strings take the item's reference, ".l" stays an int64.
@@ -602,7 +611,7 @@ uint8_t* VmOps_Binary(int32_t op, uint32_t word, uint8_t* sp, VMFrame* frame)
         if (op == VMOPS_ADD && rc == VMC_S && lc == VMC_S) {
             res.s = VmOps_Concat(l.s, r.s, &tooLong);
         } else if (op == VMOPS_MUL && rc == VMC_S && (lc == VMC_D || lc == VMC_I)) {
-            res.s = VmOps_Repeat(r.s, lc == VMC_I ? int64_t(l.i) : Real_ToInt64(l.d), &tooLong);
+            res.s = VmOps_Repeat(r.s, lc == VMC_I ? int64_t(l.i) : VmOps_RepeatCount(l.d), &tooLong);
         } else {
             return fail([&] { VmOps_ExecError(op, frame); });
         }

@@ -33,7 +33,7 @@ struct HTTP_REQ_CONTEXT {
 extern HTTP_REQ_CONTEXT* AsyncRequests;  // head of the queue, null when empty
 extern int32_t AsyncRequestIdCounter;
 
-// Game end: closes and frees the open-file slots and drops the request queue's head.
+// Game end: closes and frees the open-file slots and empties the request queue (its records are deleted).
 void FileFunctions_Shutdown();
 
 // The current time broken down (local time by default).

@@ -17,7 +17,11 @@ HTTP_REQ_CONTEXT::~HTTP_REQ_CONTEXT()
 void FileFunctions_Shutdown()
 {
     SeamTrace_Record("FileFunctions_Shutdown");
-    AsyncRequests = nullptr;
+    // Nothing delivers a request after game end: the queue goes, and the records with it.
+    while (HTTP_REQ_CONTEXT* request = AsyncRequests) {
+        AsyncRequests = request->next;
+        delete request;
+    }
 }
 
 struct tm* Date_Now()

@@ -63,9 +63,11 @@ struct DebugBreakpoint {
 extern DebugBreakpoint Debug_Breakpoints[DEBUG_BREAKPOINT_SLOTS];
 void Debug_ArmBreakpoints();
 void Debug_DisarmBreakpoints();
-void VM_Init();  // empties the breakpoint table
+void VM_Init();  // empties the breakpoint table and starts the interpreter's poll count again
 
 void TickDebugger();
+// When the debugger's service last ran (Timing_Time): the interpreter polls again only after half a second.
+extern int64_t Debug_LastPollTime;
 void Debug_InitRemoteInterface();
 // Holds the game while the debugger has it paused: 1 when a room change was asked for, 0 when resumed.
 int32_t Debug_WaitWhilePaused();

@@ -2,6 +2,8 @@
 #include "net/net.h"
 
 #include "core/seam_trace.h"
+#include "core/timing.h"
+#include "core/vm.h"
 
 bool Profiler_Active = false;
 int64_t Profiler_LastFrameOverhead = 0;
@@ -11,6 +13,7 @@ bool Debug_FrameLimiting = true;
 DebugStep DebugStepState = {-1, nullptr, -1, 0, false};
 const char** DebugTextTable = nullptr;
 DebugBreakpoint Debug_Breakpoints[DEBUG_BREAKPOINT_SLOTS];
+int64_t Debug_LastPollTime = 0;
 
 void Network_Poll() { SeamTrace_Record("Network_Poll"); }
 void Network_Shutdown() { SeamTrace_Record("Network_Shutdown"); }
@@ -44,8 +47,13 @@ void VM_Init()
 {
     SeamTrace_Record("VM_Init");
     for (DebugBreakpoint& slot : Debug_Breakpoints) slot = {nullptr, 0};
+    VM_DebugPollCounter = 0;
 }
 
-void TickDebugger() { SeamTrace_Record("TickDebugger"); }
+void TickDebugger()
+{
+    SeamTrace_Record("TickDebugger");
+    if (DebugServer) Debug_LastPollTime = Timing_Time();
+}
 void Debug_InitRemoteInterface() { SeamTrace_Record("Debug_InitRemoteInterface"); }
 int32_t Debug_WaitWhilePaused() { return 0; }

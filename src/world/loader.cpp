@@ -4,8 +4,11 @@
 #include "core/console.h"
 #include "core/disasm.h"
 #include "core/error.h"
+#include "core/functions.h"
 #include "core/memory_manager.h"
+#include "core/script.h"
 #include "core/text.h"
+#include "core/varnames.h"
 #include "draw/draw.h"
 #include "gfx/shaders.h"
 #include "gfx/textures.h"
@@ -17,7 +20,6 @@
 #include "services/launcher.h"
 #include "services/services.h"
 #include "world/command_line.h"
-#include "world/core_seam.h"
 #include "world/frame_timer.h"
 #include "world/language.h"
 #include "world/object.h"
@@ -80,15 +82,11 @@ bool Loader_FormIsSound(const uint8_t* data, uint32_t length, uint32_t* formSize
     return data && length >= 8 && std::memcmp(data, "FORM", 4) == 0 && *formSize == length - 8;
 }
 
-// Reported through the error reporter; in a child game the game ends instead of the process.
+// Reported through the error reporter, which ends a child game (a game change is under way) and the
+// process otherwise.
 bool Loader_ReportUnresolved(const char* kind, const char* name)
 {
     g_loaderNameError = true;
-    if (g_ChildGame) {
-        ReleaseConsole->Output("ERROR!!! :: Error on load\nUnable to find %s %s\n\n", kind, name ? name : "");
-        RoomChangeCode = ROOM_CHANGE_GAME_END;
-        return false;
-    }
     RuntimeError("Error on load\nUnable to find %s %s\n", kind, name ? name : "");
     return false;
 }
@@ -361,8 +359,20 @@ const LoaderChunkHandler kLoaderPass2Table[] = {
 // Memory contexts keep the name they are given while pushed; one chunk is walked at a time.
 char g_loaderChunkContext[5];
 
-// The next chunk header at offset: false (damage recorded) when it does not fit.
-bool Loader_NextChunk(WadReader& r, uint32_t offset, uint32_t* tag, uint32_t* size)
+bool Loader_TagIsText(uint32_t tag)
+{
+    for (int i = 0; i < 4; ++i) {
+        const uint32_t c = (tag >> (8 * i)) & 0xFF;
+        if (c < 0x20 || c > 0x7E) return false;
+    }
+    return true;
+}
+
+// The next chunk header at offset, after the last chunk whose tag was text, previousTag (0: none yet):
+// false (damage recorded) when it does not fit. A header whose tag is no text and whose chunk runs past
+// the end is most likely no header at all but the middle of a chunk that a wrong size led the walk into,
+// so the damage names the chunk before it (the tag's bytes alone would name nothing, or print as nothing).
+bool Loader_NextChunk(WadReader& r, uint32_t offset, uint32_t previousTag, uint32_t* tag, uint32_t* size)
 {
     if (r.Length() - offset < 8) {
         r.SetChunk(Wad_Tag("FORM"), 0, 0);
@@ -370,7 +380,13 @@ bool Loader_NextChunk(WadReader& r, uint32_t offset, uint32_t* tag, uint32_t* si
     }
     *tag = Loader_ReadU32(r.Data() + offset);
     *size = Loader_ReadU32(r.Data() + offset + 4);
-    return true;
+    if (uint64_t(offset) + 8 + *size <= r.Length() || Loader_TagIsText(*tag)) return true;
+    char what[128];
+    std::snprintf(what, sizeof what,
+                  "the next chunk header (tag bytes %02X %02X %02X %02X, size %u) runs past the end of the data",
+                  *tag & 0xFF, (*tag >> 8) & 0xFF, (*tag >> 16) & 0xFF, *tag >> 24, *size);
+    r.SetChunk(previousTag ? previousTag : Wad_Tag("FORM"), 0, 0);
+    return r.Fail(offset, what);
 }
 
 std::string Loader_AbsolutePath(const char* path)
@@ -418,16 +434,29 @@ void InitWorkingDirectory(const char* path)
     DebugConsole->Output("%s\n", rule.c_str());
 }
 
-void Loader_GameUnusable()
+namespace {
+
+// The box (and, for damage, the console line) of data that cannot be used; then a child game ends and any
+// other run exits with status 1.
+void Loader_EndUnusable(const char* text, bool damaged)
 {
-    char text[kLoaderPathCapacity + 64];
-    std::snprintf(text, sizeof text, "Unable to find game!!: %s", g_GameFile ? g_GameFile : "");
+    if (damaged) ReleaseConsole->Output("%s\n", text);
     ShowMessageBox(text);
     if (g_ChildGame) {
         RoomChangeCode = ROOM_CHANGE_GAME_END;
         return;
     }
     Platform_Exit(1);
+}
+
+}  // namespace
+
+void Loader_GameUnusable()
+{
+    // Data that was found but is damaged says why; only data that is missing says it was not found.
+    std::string text = g_GameData.damaged ? std::string("Game data is damaged: ") + g_GameData.damage
+                                          : std::string("Unable to find game!!: ") + (g_GameFile ? g_GameFile : "");
+    Loader_EndUnusable(text.c_str(), g_GameData.damaged);
 }
 
 bool RunnerLoadGame()
@@ -541,9 +570,18 @@ bool RunnerLoadGame()
     }
     uint32_t formSize = 0;
     if (!Loader_FormIsSound(data, length, &formSize)) {
-        DebugConsole->Output("Game data is damaged: %s (FORM size %u, length %u)\n", g.gamePath, formSize, length);
+        // The path makes this line longer than the damage record holds, so it is shown from here.
+        char line[kLoaderPathCapacity + 96];
+        std::snprintf(line, sizeof line, "Game data is damaged: %s (FORM size %u, length %u)", g.gamePath, formSize,
+                      length);
+        DebugConsole->Output("%s\n", line);
+        g.damaged = true;
+        const char* what = line + std::strlen("Game data is damaged: ");
+        const size_t kept = std::min(std::strlen(what), sizeof g.damage - 1);
+        std::memcpy(g.damage, what, kept);
+        g.damage[kept] = '\0';
         MemFree(data);
-        Loader_GameUnusable();
+        Loader_EndUnusable(line, true);
         return false;
     }
     g.data = data;
@@ -569,9 +607,11 @@ bool Wad_ReadHeader(uint8_t* data, uint32_t length)
         r.Fail(4, "FORM size does not match the length of the data");
         return false;
     }
+    uint32_t previousTag = 0;
     for (uint32_t offset = 8; offset < g.length;) {
         uint32_t tag = 0, size = 0;
-        if (!Loader_NextChunk(r, offset, &tag, &size)) return false;
+        if (!Loader_NextChunk(r, offset, previousTag, &tag, &size)) return false;
+        if (Loader_TagIsText(tag)) previousTag = tag;
         uint32_t body = offset + 8;
         if (!r.SetChunk(tag, body, size)) return false;
         if (size != 0) {
@@ -649,9 +689,11 @@ bool Wad_LoadChunks(uint8_t* data, uint32_t length)
         return false;
     }
     bool result = true;
+    uint32_t previousTag = 0;
     for (uint32_t offset = 8; offset < g.length;) {
         uint32_t tag = 0, size = 0;
-        if (!Loader_NextChunk(r, offset, &tag, &size)) return false;
+        if (!Loader_NextChunk(r, offset, previousTag, &tag, &size)) return false;
+        if (Loader_TagIsText(tag)) previousTag = tag;
         uint32_t body = offset + 8;
         Wad_TagText(tag, g_loaderChunkContext);
         MemoryManager::PushContext(g_loaderChunkContext);
@@ -915,9 +957,11 @@ bool DebugChunks_Load(uint8_t* data, uint32_t length)
     if (!Loader_FormIsSound(data, length, &formSize)) return false;
     // The debug file is optional: its damage never fails the game.
     WadReader r(data, length, false);
+    uint32_t previousTag = 0;
     for (uint32_t offset = 8; offset < length;) {
         uint32_t tag = 0, size = 0;
-        if (!Loader_NextChunk(r, offset, &tag, &size)) return false;
+        if (!Loader_NextChunk(r, offset, previousTag, &tag, &size)) return false;
+        if (Loader_TagIsText(tag)) previousTag = tag;
         uint32_t body = offset + 8;
         char text[5];
         Wad_TagText(tag, text);

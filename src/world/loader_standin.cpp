@@ -1,13 +1,6 @@
 // Stand-ins of the loader's own neighbours: the test record.
 #include "world/loader_standin.h"
 
-#include "world/loader.h"
-
 LoaderStandins g_LoaderStandins;
 
-void LoaderStandins_Reset()
-{
-    g_LoaderStandins = LoaderStandins();
-    CoreSeam_InstallFunctionFinders();
-    CoreSeam_InstallVariableResolver();
-}
+void LoaderStandins_Reset() { g_LoaderStandins = LoaderStandins(); }

@@ -2,7 +2,6 @@
 // stand-ins (world/*_standin.cpp, gfx/*_standin.cpp) until their subsystems are built.
 #pragma once
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -19,12 +18,6 @@ struct LoaderStandinPage {
     bool flag;
 };
 
-struct LoaderStandinSetName {
-    std::string name;
-    int32_t scope;
-    int32_t index;
-};
-
 struct LoaderStandins {
     std::vector<LoaderStandinChunk> chunks;  // chunk loaders and Room_LoadOrder (body = the header)
     bool deviceStarts = true;                // what GR_D3D_Init answers
@@ -36,22 +29,7 @@ struct LoaderStandins {
     // Texture pages: the ids handed out in call order; past the end of pageIds: 1000 + call number.
     std::vector<int32_t> pageIds;
     std::vector<LoaderStandinPage> pages;
-
-    // Name resolvers: a name -> id table; unknown names give -1, or with resolveAll an id made from the
-    // name (variables 100,000 and up, functions as scripts 100,000 and up).
-    bool resolveAll = false;
-    std::map<std::string, int32_t> variableIds;
-    std::map<std::string, int32_t> functionIds;
-    std::vector<std::string> variableLookups;  // Code_Variable_FindAlloc
-    std::vector<std::string> functionLookups;  // Code_Function_Find
-    std::vector<LoaderStandinSetName> setNames;
-    std::vector<std::vector<int32_t>> variableInits;  // Code_Variable_Init: {globals, instances, locals}
-    std::vector<LoaderStandinChunk> localNames;       // Code_Variable_LoadLocalNames
 };
 extern LoaderStandins g_LoaderStandins;
 
 void LoaderStandins_Reset();
-// Points the real Code_Function_Find at the name -> id table above (LoaderStandins_Reset does it).
-void CoreSeam_InstallFunctionFinders();
-// Points the real variable-name operations at the same table, recording each call (LoaderStandins_Reset).
-void CoreSeam_InstallVariableResolver();

@@ -148,6 +148,8 @@ int64_t MainLoop_Frame()
     if (!(g_GameData.newMode && g_GameTimer.fps <= 0.0) && !MainLoop_Unpaced()) {
         double wanted = 1000000.0 / rate - double(frameDelta);
         if (wanted < 0.0) wanted = 0.0;
+        // A rate so small that its frame overflows the clock waits the longest frame, like any long one.
+        if (wanted > double(kMainLoopMaxBudget) * 2.0) wanted = double(kMainLoopMaxBudget) * 2.0;
         budget = Real_ToInt64(wanted);
         if (float(budget) > float(kMainLoopMaxBudget)) budget = kMainLoopMaxBudget;
     }

@@ -4,6 +4,7 @@
 #include "core/error.h"
 #include "core/memory_manager.h"
 #include "core/text.h"
+#include "core/varlist.h"
 #include "draw/draw.h"
 #include "input/input.h"
 #include "physics/physics.h"
@@ -167,6 +168,7 @@ void Options_InitDefaults()
     // -noerrors covers only what goes wrong before the game's options are read.
     g_ShowErrorDialogs = true;
     g_AbortOnError = false;
+    g_VariableList_UnsetIsError = false;
     OptionsFreeConstants(&g_optionsConstants);
 }
 
@@ -201,6 +203,8 @@ bool Option_Load(uint8_t* body, uint32_t size, uint8_t* base)
     g_optionsConstants = table;
     g_GameOptions = o;
     g_AbortOnError = o.errorsAbort;
+    // The variable lists live in the core, which cannot see the game options.
+    g_VariableList_UnsetIsError = o.unsetVariablesAreErrors;
     return true;
 }
 

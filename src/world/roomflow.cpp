@@ -251,7 +251,8 @@ void StartRoom(int32_t index, bool first)
     }
     if (fresh && room->creationCode && room->creationCodeText) {
         Flow_RunRoomCode(room);
-        if (first && g_RunFlags.headless) Platform_Exit(0);
+        // Whichever room's creation code runs first ends a headless run, before that room's Room Start.
+        if (g_RunFlags.headless) Platform_Exit(0);
     }
     Perform_Event_All(EVENT_OTHER, 4);  // Room Start
     room->RemoveMarkedInstances();

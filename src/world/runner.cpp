@@ -1,5 +1,6 @@
 #include "world/runner.h"
 
+#include "core/error.h"
 #include "core/memory_manager.h"
 #include "core/text.h"
 #include "input/input.h"
@@ -93,11 +94,17 @@ void PrepareGameChange()
         std::printf("%s\n", next.c_str());
         std::fflush(stdout);
         g_ChildGame = g_GameChange.returnGame != nullptr;
+        // A child game's load failures and fatal errors end only that game, so its exit file still runs.
+        g_GameChanging = g_ChildGame;
+        g_ErrorQuitting = false;
         SavePrePend_Set(g_GameChange.nextSavePrefix);
         Launcher_ClearRequest();
     } else if (g_RunFlags.exitFile) {
         next = std::string("-game \"") + g_RunFlags.exitFile + "\"";
         g_ChildGame = false;
+        g_GameChanging = false;
+        // The game that aborted is over; the next one reports its own errors.
+        g_ErrorQuitting = false;
         MemFree(g_RunFlags.exitFile);
         g_RunFlags.exitFile = nullptr;
         SavePrePend_Set("");

@@ -16,15 +16,6 @@
 
 namespace {
 
-// Scripts of the program being loaded, by name (the last index of a name wins, as Script_Find does).
-std::map<std::string, int32_t> g_asmListingScripts;
-
-int32_t AsmListing_FindScript(const char* name)
-{
-    auto it = g_asmListingScripts.find(name ? name : "");
-    return it == g_asmListingScripts.end() ? -1 : it->second;
-}
-
 void AsmListing_NoOp(RValue*, CInstance*, CInstance*, int32_t, RValue*) {}
 bool AsmListing_Get(CInstance*, int32_t, RValue*) { return true; }
 
@@ -74,20 +65,15 @@ protected:
         LoaderTest::SetUp();
         // The real name tables (the listing prints names from them) and a fresh shared table, so that the
         // ids of old-format data are those of a first load.
-        Code_Variable_SetResolver(nullptr);
         Code_Variable_Free();
-        Function_SetFinders(AsmListing_FindScript, nullptr);
         Disasm_SetCodeStrings(nullptr, 0);
         Variable_BuiltIn_Free();
-        g_asmListingScripts.clear();
     }
     void TearDown() override
     {
         UnloadGameData();
         Code_Variable_Free();
-        Function_SetFinders(nullptr, nullptr);
         Variable_BuiltIn_Free();
-        g_asmListingScripts.clear();
         LoaderTest::TearDown();
     }
 
@@ -119,7 +105,6 @@ protected:
         // Built-in functions the program calls: the entry a name already has, else a new one. The listing
         // is made with the ids they got here.
         for (const auto& row : facts) {
-            if (row[0] == "script") g_asmListingScripts[row[1]] = std::stoi(row[2]);
             if (row[0] != "builtin") continue;
             int32_t id = -1;
             for (int32_t i = 0; i < Function_Count() && id < 0; ++i)

@@ -150,7 +150,7 @@ protected:
         g_codeTestExitCalls = 0;
         g_codeTestCalls.clear();
         oldResolver_ = Code_Variable_SetResolver(nullptr);
-        Function_SetFinders(nullptr, nullptr);
+        Function_SetExtensionFinder(nullptr);
         savedFlags_ = g_RunFlags;
         g_RunFlags.codeExecution = true;
         SeamTrace_Clear();

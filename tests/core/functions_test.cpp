@@ -2,30 +2,61 @@
 
 #include "core/interpreter.h"
 #include "core/memory_manager.h"
+#include "core/script.h"
 #include "world/loader.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace {
 
 void FunctionsTest_Noop(RValue*, CInstance*, CInstance*, int32_t, RValue*) {}
 void FunctionsTest_Other(RValue*, CInstance*, CInstance*, int32_t, RValue*) {}
 
-std::map<std::string, int32_t> g_functionsTestScripts;
 std::map<std::string, int32_t> g_functionsTestExtensions;
 
-int32_t FunctionsTest_FindIn(const std::map<std::string, int32_t>& table, const char* name)
-{
-    auto it = table.find(name);
-    return it == table.end() ? -1 : it->second;
-}
-int32_t FunctionsTest_FindScript(const char* name) { return FunctionsTest_FindIn(g_functionsTestScripts, name); }
 int32_t FunctionsTest_FindExtension(const char* name)
 {
-    return FunctionsTest_FindIn(g_functionsTestExtensions, name);
+    auto it = g_functionsTestExtensions.find(name);
+    return it == g_functionsTestExtensions.end() ? -1 : it->second;
+}
+
+// Game data holding only a SCPT chunk with one script per name ("" leaves the slot empty), loaded into
+// the real script table. The data stays loaded until the test ends: the scripts point into it.
+std::vector<uint8_t> g_functionsTestData;
+
+void FunctionsTest_LoadScripts(const std::vector<std::string>& names)
+{
+    std::vector<uint8_t>& d = g_functionsTestData;
+    d.assign(20, 0);  // the FORM and SCPT headers, the count
+    auto put = [&](uint32_t at, uint32_t v) { std::memcpy(&d[at], &v, 4); };
+    const uint32_t count = uint32_t(names.size());
+    const uint32_t entries = 20 + 4 * count;
+    d.resize(entries + 8 * count, 0);
+    for (uint32_t i = 0; i < count; ++i) {
+        if (names[i].empty()) continue;
+        const uint32_t text = uint32_t(d.size()) + 4;
+        d.resize(text + names[i].size() + 1, 0);
+        put(text - 4, uint32_t(names[i].size()));
+        std::memcpy(&d[text], names[i].data(), names[i].size());
+        put(20 + 4 * i, entries + 8 * i);
+        put(entries + 8 * i, text);
+        put(entries + 8 * i + 4, i);  // code entry i
+    }
+    std::memcpy(&d[0], "FORM", 4);
+    put(4, uint32_t(d.size()) - 8);
+    std::memcpy(&d[8], "SCPT", 4);
+    put(12, uint32_t(d.size()) - 16);
+    put(16, count);
+    g_GameData.data = d.data();
+    g_GameData.length = uint32_t(d.size());
+    g_GameData.hasBytecode = true;
+    g_GameData.codeCount = count;
+    ASSERT_TRUE(Script_Load(&d[16], uint32_t(d.size()) - 16, d.data())) << g_GameData.damage;
 }
 
 class Functions : public testing::Test {
@@ -34,14 +65,18 @@ protected:
     {
         Function_Free();
         baseline_ = MemoryManager_Probe();
-        g_functionsTestScripts.clear();
         g_functionsTestExtensions.clear();
-        Function_SetFinders(FunctionsTest_FindScript, FunctionsTest_FindExtension);
+        Function_SetExtensionFinder(FunctionsTest_FindExtension);
         g_GameData.link = nullptr;
     }
     void TearDown() override
     {
-        Function_SetFinders(nullptr, nullptr);
+        Function_SetExtensionFinder(nullptr);
+        Script_Free();
+        g_GameData.data = nullptr;
+        g_GameData.length = 0;
+        g_GameData.hasBytecode = false;
+        g_GameData.codeCount = 0;
         g_GameData.link = nullptr;
         Function_Free();
         EXPECT_EQ(MemoryManager_Probe().liveBlocks, baseline_.liveBlocks);
@@ -112,8 +147,8 @@ TEST_F(Functions, ResolutionOrder)
     Function_Add("script_execute", FunctionsTest_Noop, -1, false);  // 2
     Function_Add("show", FunctionsTest_Other, 1, false);            // 3: never reached by name
     Function_Add("ext_fn", FunctionsTest_Noop, 1, false);           // 4
-    g_functionsTestScripts["instance_create"] = 4;  // a script hides the built-in of its name
-    g_functionsTestScripts["scr_move"] = 0;
+    // A script hides the built-in of its name; the last slot of a name is the script.
+    FunctionsTest_LoadScripts({"scr_move", "instance_create", "", "", "instance_create"});
     g_functionsTestExtensions["ext_fn"] = 7;  // an extension hides it too
     g_functionsTestExtensions["ext_only"] = 0;
 
@@ -152,9 +187,9 @@ TEST_F(Functions, ResolutionOrder)
     }
 }
 
-TEST_F(Functions, WithoutFindersScriptsAndExtensionsAnswerNothing)
+TEST_F(Functions, WithoutScriptsOrExtensionPackagesOnlyBuiltinsAnswer)
 {
-    Function_SetFinders(nullptr, nullptr);
+    Function_SetExtensionFinder(nullptr);
     Function_Add("alpha", FunctionsTest_Noop, 0, false);
     EXPECT_EQ(Code_Function_Find("alpha"), 0);
     EXPECT_EQ(Code_Function_Find("beta"), -1);

@@ -38,6 +38,8 @@ protected:
     {
         Platform_SetExitHook(oldExit_);
         Function_Current = nullptr;
+        Function_CurrentArgs = nullptr;
+        Function_CurrentArgCount = 0;
         Function_Free();
     }
     // Calls fn with the argument at index 2; returns what the release console printed.
@@ -251,6 +253,51 @@ TEST_F(Getters, ObjectsArraysAndMissingText)
     Function_Current = nullptr;
     EXPECT_EQ(Capture([&] { QZGR(&array, 0); }),
               "ERROR!!! :: <unknown> argument 1 incorrect type (2) expecting a Number (QZGR)\n");
+}
+
+// Reads at or past the end of the running built-in's block, however the handler points into it, find no
+// value there: the getter reports an undefined argument even though memory beyond holds a number.
+TEST_F(Getters, ReadsPastTheRunningBlockAreUndefined)
+{
+    RValue memory[4];
+    for (RValue& v : memory) v = GettersTest_Real(7.0);  // what a read past the block would find
+    Function_CurrentArgs = memory;
+    Function_CurrentArgCount = 2;
+    struct Row {
+        RValue* args;
+        int32_t index;
+        int argument;  // one-based number in the message; 0 when the read finds the block's value
+    };
+    const Row rows[] = {
+        {memory, 0, 0},     {memory, 1, 0},     {memory, 2, 3}, {memory, 3, 4},
+        {memory + 1, 0, 0}, {memory + 1, 1, 2}, {memory + 2, 0, 1},
+        {memory, -1, 0},  // a negative index is missing too (reported as argument 0)
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << "at " << (row.args - memory) << " index " << row.index);
+        const bool missing = row.argument != 0 || row.index < 0;
+        double r = -1;
+        EXPECT_EQ(Capture([&] { r = QZGR(row.args, row.index); }),
+                  missing ? GettersTest_Message(5, "Number (QZGR)", row.index + 1) : "");
+        EXPECT_EQ(r, missing ? 0.0 : 7.0);
+        int32_t i = -1;
+        EXPECT_EQ(Capture([&] { i = QZGI32(row.args, row.index); }),
+                  missing ? GettersTest_Message(5, "Number (QZGI32)", row.index + 1) : "");
+        EXPECT_EQ(i, missing ? 0 : 7);
+        const char* s = "x";
+        EXPECT_EQ(Capture([&] { s = QZGS(row.args, row.index); }),
+                  GettersTest_Message(missing ? 5 : 0, "String (QZGS)", row.index + 1));
+        EXPECT_EQ(s, nullptr);
+    }
+    // An empty block is null: every index is missing.
+    Function_CurrentArgs = nullptr;
+    Function_CurrentArgCount = 0;
+    EXPECT_EQ(Capture([&] { EXPECT_EQ(GetArgInt64(nullptr, 0), 0); }),
+              "ERROR!!! :: buffer_poke argument 1 incorrect type expecting a Number\n");
+    EXPECT_EQ(Capture([&] { EXPECT_FALSE(QZGB(nullptr, 1)); }), GettersTest_Message(5, "Number (QZGB)", 2));
+    // Values outside the running block (the handler's own) are read as they are.
+    RValue own[2] = {GettersTest_Real(1.0), GettersTest_Real(2.5)};
+    EXPECT_EQ(Capture([&] { EXPECT_EQ(QZGR(own, 1), 2.5); }), "");
 }
 
 }  // namespace

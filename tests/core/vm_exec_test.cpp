@@ -2,17 +2,24 @@
 // extension calls, nesting, stack growth and the guards against bad code.
 #include "vm_test_util.h"
 
+#include "core/arguments.h"
 #include "core/console.h"
 #include "core/memory_manager.h"
+#include "core/seam_trace.h"
+#include "core/timing.h"
 #include "core/value.h"
 #include "net/net.h"
 #include "platform/messages.h"
 #include "services/services.h"
 #include "world/object_base.h"
 #include "world/run_state.h"
+#include "world/runner.h"
 #include "fake_world.h"
 
+#include <algorithm>
 #include <cinttypes>
+#include <regex>
+#include <set>
 
 namespace {
 
@@ -1073,6 +1080,191 @@ TEST_F(VmExecTest, ItemsLeftOnTheStackWhenCodeEndsAreReleased)
         EXPECT_EQ(score->str->refCount, 1);
         ExpectBaseline(rows[i].what);
     }
+}
+
+// t_three(a, b, c), registered with three arguments: what it reads of each, directly, and argument 3 through a
+// getter.
+void VmExecTest_Three(RValue*, CInstance*, CInstance*, int32_t argc, RValue* args)
+{
+    std::string line = "argc " + std::to_string(argc);
+    for (int32_t i = 0; i < 3; ++i) line += " " + VmExecTest_Text(&args[i]);
+    g_vmOut += line + " getter " + std::to_string(QZGR(args, 2)) + "\n";
+}
+
+// A call that gives fewer arguments than the built-in registers: the missing ones are undefined, read
+// directly or through a getter (which reports them), never the caller's items or stale memory; the given
+// value is released once.
+TEST_F(VmExecTest, MissingArgumentsReadAsUndefinedThroughBothCallers)
+{
+    const int32_t id = vmtest::Builtin("t_three", VmExecTest_Three);
+    Function_Entry(id)->argumentCount = 3;
+    Fix(".function", "t_three", id);
+    ASSERT_TRUE(BuildProgram(".code ksl_top\n push.e 9\n conv.i.v\n push.s \"given\"\n conv.s.v\n"
+                             " call.i t_three 1\n popz.v\n call.i t_out 1\n popz.v\n"));
+    const char* const kMissing = "t_three argument 3 incorrect type (5) expecting a Number (QZGR)";
+    struct Row {
+        const char* caller;
+        const char* out;
+    };
+    for (const Row row : {Row{"bytecode", "argc 1 given undefined undefined getter 0.000000\n9\n"},
+                          Row{"compiled code", "argc 1 given undefined undefined getter 0.000000\n"}}) {
+        SCOPED_TRACE(row.caller);
+        g_vmOut.clear();
+        release_.text.clear();
+        wadtest::g_exitCalls = 0;
+        if (row.caller[0] == 'b') {
+            EXPECT_EQ(Run("ksl_top"), "untouched");
+        } else {
+            RValue given, result;
+            RValue_SetUndefined(&given);
+            RValue_SetUndefined(&result);
+            RValue_SetString(&given, "given");
+            RValue* args[] = {&given};
+            CallBuiltin(nullptr, nullptr, &result, 1, id, args);
+            EXPECT_EQ(given.str->refCount, 1);
+            RValue_Free(&given);
+            RValue_Free(&result);
+        }
+        EXPECT_EQ(g_vmOut, row.out);
+        EXPECT_EQ(wadtest::g_exitCalls, 1);
+        EXPECT_NE(release_.text.find(kMissing), std::string::npos) << release_.text;
+        EXPECT_EQ(Function_CurrentArgs, nullptr);
+        EXPECT_EQ(Function_CurrentArgCount, 0);
+        ExpectBaseline(row.caller);
+    }
+}
+
+// Every built-in start-up registers takes a call without arguments through both callers: it answers, or
+// reports its getter's type error for a missing argument. A read past the block it is given (the registered
+// count of values, or none at all) is caught by the sanitizer builds.
+TEST_F(VmExecTest, EveryRegisteredBuiltinTakesACallWithoutArguments)
+{
+    const int32_t first = Function_Count();
+    InitKSLFunctions();
+    const int32_t last = Function_Count();
+    std::vector<int32_t> ids;
+    std::set<std::string> names;
+    std::string body;
+    for (int32_t i = first; i < last; ++i) {
+        const BuiltinFunction* entry = Function_Entry(i);
+        if (!entry->handler || !entry->name[0] || !names.insert(entry->name).second) continue;
+        ids.push_back(i);
+        body += ".code ksl_call" + std::to_string(i) + "\n call.i " + entry->name + " 0\n popz.v\n";
+    }
+    ASSERT_FALSE(ids.empty());
+    ASSERT_TRUE(BuildProgram(body));
+    for (const int32_t id : ids) {
+        const std::string name = Function_Entry(id)->name;
+        const std::regex getterError(name + " argument [0-9]+ incorrect type (\\(5\\) )?expecting a");
+        for (const bool compiled : {true, false}) {
+            SCOPED_TRACE(name + (compiled ? " from compiled code" : " from bytecode"));
+            release_.text.clear();
+            wadtest::g_exitCalls = 0;
+            if (compiled) {
+                RValue result;
+                RValue_SetUndefined(&result);
+                CallBuiltin(nullptr, nullptr, &result, 0, id, nullptr);
+                RValue_Free(&result);
+            } else {
+                Run("ksl_call" + std::to_string(id));
+            }
+            const std::string& text = release_.text;
+            const auto reports = std::distance(std::sregex_iterator(text.begin(), text.end(), getterError),
+                                               std::sregex_iterator());
+            size_t errors = 0;
+            for (size_t at = text.find("FATAL ERROR"); at != std::string::npos; at = text.find("FATAL ERROR", at + 1))
+                ++errors;
+            EXPECT_EQ(errors, size_t(reports)) << text;
+            EXPECT_EQ(wadtest::g_exitCalls, int(reports)) << text;
+            EXPECT_EQ(Function_Current, nullptr);
+            EXPECT_EQ(Function_CurrentArgs, nullptr);
+            EXPECT_EQ(VM_CurrentFrame, nullptr);
+            Error_ResetState();
+        }
+    }
+}
+
+std::string VmExecTest_Repeat(int count, const char* text)
+{
+    std::string out;
+    for (int i = 0; i < count; ++i) out += text;
+    return out;
+}
+
+int64_t g_vmClockUs = 0;
+
+int VmExecTest_Clock(clockid_t, timespec* now)
+{
+    now->tv_sec = g_vmClockUs / 1000000;
+    now->tv_nsec = (g_vmClockUs % 1000000) * 1000;
+    return 0;
+}
+
+// Under the debugger link the interpreter counts instructions over every run (VM_Init starts the count
+// again) and, once more than 20,000 have run, serves the debugger only when more than half a second has
+// passed since its service last ran.
+TEST_F(VmExecTest, DebuggerPollsCountAcrossRunsAndWaitForHalfASecond)
+{
+    // 20,000 instructions, then 2: the count passes 20,000 at the first instruction of the second run.
+    ASSERT_TRUE(BuildProgram(".code ksl_spin\n" + VmExecTest_Repeat(10000, " push.e 1\n popz.i\n") +
+                             ".code ksl_pair\n push.e 1\n popz.i\n"));
+    TimingHooks hooks{VmExecTest_Clock, nullptr, nullptr};
+    Timing_SetHooks(&hooks);
+    g_vmClockUs = 1000000;
+    Timing_Init();
+    int link = 0;
+    DebugServer = reinterpret_cast<qzServer*>(&link);
+    struct Row {
+        int64_t sinceService;  // microseconds from the service's last run to the poll
+        bool restartBetween;   // VM_Init between the two runs
+        int polls;
+    };
+    for (const Row row : {Row{0, false, 0}, Row{500000, false, 0}, Row{500001, false, 1}, Row{3000000, false, 1},
+                          Row{3000000, true, 0}}) {
+        SCOPED_TRACE(testing::Message() << row.sinceService << (row.restartBetween ? " restarted" : ""));
+        VM_Init();
+        TickDebugger();  // the frame's own service
+        SeamTrace_Clear();
+        g_vmClockUs += row.sinceService;
+        Run("ksl_spin");
+        if (row.restartBetween) VM_Init();
+        Run("ksl_pair");
+        EXPECT_EQ(std::count(SeamTrace_Calls().begin(), SeamTrace_Calls().end(), "TickDebugger"), row.polls);
+    }
+    DebugServer = nullptr;
+    Timing_SetHooks(nullptr);
+    Timing_Init();
+    VM_Init();
+    ExpectBaseline("polls");
+}
+
+void VmExecTest_Memory(RValue*, CInstance*, CInstance*, int32_t, RValue*)
+{
+    g_vmSeen.push_back(VmExecTest_Look());
+    g_vmSeen.back().stackSize = int64_t(MemoryManager_Probe().heapBytesInUse);
+}
+
+// A script with 65,535 locals that calls itself: the locals count against the stack limit, so the run ends
+// with the overflow report after a few dozen calls instead of taking gigabytes.
+TEST_F(VmExecTest, LocalsOfDeepCallsCountAgainstTheStackLimit)
+{
+    Fix(".function", "t_memory", vmtest::Builtin("t_memory", VmExecTest_Memory));
+    ASSERT_TRUE(BuildProgram(".code ksl_Script_fat locals=65535\n.script fat\n call.i t_memory 0\n popz.v\n"
+                             " call.i fat 0\n ret.v\n"
+                             ".code ksl_top\n call.i fat 0\n call.i t_out 1\n popz.v\n"));
+    GrowObjectTable(256);
+    ASSERT_EQ(VM_StackLimit, VM_STACK_LIMIT);
+    const int64_t perCall = 65535 * int64_t(sizeof(RValue));
+    EXPECT_EQ(Run("ksl_top"), "untouched");
+    ASSERT_EQ(wadtest::g_boxes.size(), 1u);
+    EXPECT_EQ(wadtest::g_boxes[0], "ksl_Script_fat");
+    EXPECT_EQ(g_vmOut, "");
+    ASSERT_FALSE(g_vmSeen.empty());
+    EXPECT_LE(int64_t(g_vmSeen.size()), VM_STACK_LIMIT / perCall);
+    int64_t most = 0;
+    for (const VmExecSeen& seen : g_vmSeen) most = std::max(most, seen.stackSize);
+    EXPECT_LE(most - int64_t(baseline_.heapBytesInUse), VM_STACK_LIMIT + (4 << 20));
+    ExpectBaseline("locals");
 }
 
 }  // namespace

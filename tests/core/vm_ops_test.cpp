@@ -533,7 +533,8 @@ TEST_F(VmOpsTest, MulRepeatsTextsAndRefusesOversizedResults)
         {"mul", "v:r3", "v:sab", "v string ababab"},
         {"mul", "v:b1", "v:sab", "v string ab"},
         {"mul", "d:nan", "s:ab", "s "},
-        {"mul", "d:1e300", "s:ab", "s "},  // the count truncates to the minimum integer
+        {"mul", "d:-inf", "s:ab", "s "},
+        {"mul", "d:-1e300", "s:ab", "s "},
         {"mul", "s:ab", "i:3", "!DoMul :: Execution Error"},
         {"mul", "l:3", "s:ab", "!DoMul :: Execution Error"},
         {"mul", "b:1", "s:ab", "!DoMul :: Execution Error"},
@@ -542,6 +543,11 @@ TEST_F(VmOpsTest, MulRepeatsTextsAndRefusesOversizedResults)
         {"mul", "d:1073741824", "s:ab", "!DoMul :: Execution Error"},
         {"mul", "d:1e10", "s:a", "!DoMul :: Execution Error"},
         {"mul", "i:2147483647", "v:sab", "!DoMul :: Execution Error"},
+        // counts past the 64-bit integers are still counts far too large
+        {"mul", "d:1e300", "s:ab", "!DoMul :: Execution Error"},
+        {"mul", "d:inf", "s:ab", "!DoMul :: Execution Error"},
+        {"mul", "v:r1e300", "v:sab", "!DoMul :: Execution Error"},
+        {"mul", "d:9223372036854775808", "s:a", "!DoMul :: Execution Error"},
         {"mul", "b:1", "d:2", "!DoMul :: Execution Error"},
         {"mul", "d:1", "v:arr", "!illegal array use"},
         {"mul", "d:1", "v:ptr", "!illegal pointer use"},

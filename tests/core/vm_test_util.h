@@ -17,14 +17,6 @@
 
 namespace vmtest {
 
-inline std::map<std::string, int32_t> g_scripts;
-
-inline int32_t FindScript(const char* name)
-{
-    auto it = g_scripts.find(name ? name : "");
-    return it == g_scripts.end() ? -1 : it->second;
-}
-
 // The id of a built-in of that name, registered with handler when it has none yet (handler replaced).
 inline int32_t Builtin(const char* name, TRoutine handler)
 {
@@ -53,10 +45,7 @@ protected:
     void SetUp() override
     {
         LoaderTest::SetUp();
-        Code_Variable_SetResolver(nullptr);
         Code_Variable_Free();
-        Function_SetFinders(FindScript, nullptr);
-        g_scripts.clear();
         Error_ResetState();
     }
     void TearDown() override
@@ -66,8 +55,6 @@ protected:
         Script_Free();
         UnloadGameData();
         Code_Variable_Free();
-        Function_SetFinders(nullptr, nullptr);
-        g_scripts.clear();
         ObjectBasePool_Clear();
         Error_ResetState();
         LoaderTest::TearDown();
@@ -84,16 +71,6 @@ protected:
             return false;
         }
         const std::string out = dir + stem;
-        std::istringstream tables(kvtest::ReadFile(out + ".tab"));
-        std::string line;
-        while (std::getline(tables, line)) {
-            std::stringstream ss(line);
-            std::string kind, name, index;
-            std::getline(ss, kind, '\t');
-            std::getline(ss, name, '\t');
-            std::getline(ss, index, '\t');
-            if (kind == "script") g_scripts[name] = std::stoi(index);
-        }
         std::vector<uint8_t> bytes = wadtest::ReadBytes(out + ".win");
         auto* data = static_cast<uint8_t*>(MemAlloc(bytes.size()));
         std::memcpy(data, bytes.data(), bytes.size());

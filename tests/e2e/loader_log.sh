@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # kelvane -headless -debugoutput <log> loads a game: the log holds the loader's lines in order (the golden
 # file, with the game's path, folder and length put back in), and the game, which has no rooms, starts and
-# ends with status 0. The same holds for "data.win" beside the executable.
+# ends with status 0. The same holds for "data.win" beside the executable, also when -debug is given: with
+# data.win known before the command line is read, -debug is ignored and is not taken for anything else.
 set -u
 fail() { echo "FAIL: $*"; exit 1; }
 tmp=$(mktemp -d); trap 'rm -rf "$tmp"' EXIT
@@ -38,4 +39,6 @@ cp "$tmp/fx/e2e_game.win" "$tmp/bin/data.win"
 cd "$tmp/elsewhere" || exit 1
 timeout 60 "$tmp/bin/kelvane" -headless -debugoutput "$tmp/datawin.log" >"$tmp/out2.txt" 2>"$tmp/err2.txt"
 check_run "data.win" "$tmp/bin/data.win" "$tmp/bin/" "$tmp/datawin.log" $? "$tmp/out2.txt"
+timeout 60 "$tmp/bin/kelvane" -debug -headless -debugoutput "$tmp/debug.log" >"$tmp/out3.txt" 2>"$tmp/err3.txt"
+check_run "data.win -debug" "$tmp/bin/data.win" "$tmp/bin/" "$tmp/debug.log" $? "$tmp/out3.txt"
 echo "loader_log: ok"

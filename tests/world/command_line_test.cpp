@@ -93,13 +93,6 @@ TEST_F(CommandLine, ParseTable)
     }
 }
 
-TEST_F(CommandLine, DebugIgnoredWhenDataWinIsKnown)
-{
-    GameFile_Set("/games/data.win");
-    ParseCommandLine("prog -debug");
-    EXPECT_EQ(DescribeRunState(), "game=/games/data.win");
-}
-
 TEST_F(CommandLine, TableKeepsAtMostOneHundredTokens)
 {
     for (int n : {99, 100, 101, 5000}) {

@@ -374,7 +374,7 @@ TEST_P(DispatchTest, AScriptMomentRunsItsScriptWithNoArguments)
     Reset();
     CTimeLine* t = TimeLine_Data(2);
     ASSERT_NE(t, nullptr);
-    t->AddMomentScript(50, vmtest::FindScript("kvt_s0"));
+    t->AddMomentScript(50, Script_Find("kvt_s0"));
     CInstance* self = Make(kPlain);
     const int32_t moment = t->FindMoment(50);
     ASSERT_GE(moment, 0);

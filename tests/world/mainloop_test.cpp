@@ -182,6 +182,8 @@ TEST_F(MainLoopTest, EachFrameSleepsOutWhatIsLeftOfItsBudget)
         {"new mode, speed 0", true, 0, 30, nullptr, {0, 30000, 7}, {0, 0, 0}, {30, 33, 142857}, 60, 30},
         // Below one frame per second the whole-number target is 0, but the frames stay long.
         {"new mode, speed 0.5", true, 0.5, 30, nullptr, {0, 0}, {1000000, 1000000}, {0, 0}, 0, 30},
+        // A rate whose frame would overflow the clock waits the longest frame too.
+        {"new mode, speed 1e-30", true, 1e-30, 30, nullptr, {0, 0}, {1000000, 1000000}, {0, 0}, 0, 30},
         {"-manualvsync", false, 0, 30, SetManualVSync, {0, 10000}, {0, 0}, {30, 30}, 30, 30},
         {"options.ini AlternateSyncMethod", false, 0, 30, SetAlternateSyncInIni, {0, 10000}, {0, 0}, {30, 30}, 30, 30},
         {"KV_TEST_UNPACED=1", false, 0, 30, SetUnpaced, {0, 10000}, {0, 0}, {30, 30}, 30, 30},

@@ -6,6 +6,7 @@
 #include "core/code.h"
 #include "core/constants.h"
 #include "core/error.h"
+#include "platform/messages.h"
 
 #include <algorithm>
 #include <cmath>
@@ -172,6 +173,7 @@ TEST_F(ObjectEvents, BadLookupArgumentsAreReportedAndFindNothing)
         EXPECT_EQ(wadtest::g_exitCalls, 1);
         EXPECT_EQ(wadtest::g_exitStatus, 1);
     }
+    ProcessMessages();  // takes the quit the fatal reports posted, which would end a later test's main loop
 }
 
 TEST_F(ObjectEvents, RepeatedEventNumberBindsTheSameEventAgain)

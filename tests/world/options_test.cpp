@@ -4,6 +4,7 @@
 
 #include "core/constants.h"
 #include "core/error.h"
+#include "core/varlist.h"
 #include "world/ini.h"
 
 #include <sys/stat.h>
@@ -158,6 +159,8 @@ TEST_F(OptionsChunk, BothLayoutsReadEveryOption)
         else every(&expected);
         EXPECT_EQ(OptionsDescribe(g_GameOptions), OptionsDescribe(expected));
         EXPECT_EQ(g_AbortOnError, expected.errorsAbort) << "the error reporter follows the option";
+        EXPECT_EQ(g_VariableList_UnsetIsError, expected.unsetVariablesAreErrors)
+            << "the variable lists follow the option";
         EXPECT_FALSE(g_GameData.damaged) << g_GameData.damage;
         if (!row.result) {
             EXPECT_TRUE(OptionsConstantTexts().empty());

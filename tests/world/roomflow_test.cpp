@@ -345,21 +345,42 @@ TEST_P(RoomFlowTest, AnEmptyOrderEndsTheGameInsteadOfStartingARoom)
 
 // ---- headless --------------------------------------------------------------------------------------------
 
-TEST_P(RoomFlowTest, HeadlessRunsExitRightAfterTheFirstRoomsCreationCodeOnly)
+// The exit hook returns here, so the run goes on after "exit 0"; what counts is what came before it: the
+// room's creates, then its creation code, then the exit, and that room's Room Start only after it.
+void ExpectExitRightAfterRoomCode(const std::string& trace, int32_t room)
+{
+    const size_t exitAt = trace.find("exit 0\n");
+    ASSERT_NE(exitAt, std::string::npos) << trace;
+    const std::string roomCode = "C 0 " + std::to_string(room) + " ";
+    const size_t lineStart = trace.rfind('\n', exitAt - 2) + 1;
+    EXPECT_EQ(trace.substr(lineStart, roomCode.size()), roomCode) << trace;
+    EXPECT_EQ(trace.substr(exitAt - 3, 3), " 0\n") << "the room's code runs with self 0: " << trace;
+    const std::string roomStart = "E 0 " + std::to_string(room) + " 7 4 ";
+    EXPECT_EQ(trace.substr(0, exitAt).find(roomStart), std::string::npos) << trace;
+    EXPECT_EQ(trace.find("exit", exitAt + 1), std::string::npos) << "one exit per creation code: " << trace;
+}
+
+TEST_P(RoomFlowTest, HeadlessRunsExitRightAfterTheFirstRoomsCreationCode)
 {
     g_RunFlags.headless = true;
     Start(ThreeRooms());
-    const std::string first = Trace();
-    const std::string roomCode = "C 0 0 ";
-    const size_t exitAt = first.find("exit 0\n");
-    ASSERT_NE(exitAt, std::string::npos) << first;
-    // The line before the exit is the room's creation code (self 0), and the exit comes once.
-    const size_t lineStart = first.rfind('\n', exitAt - 2) + 1;
-    EXPECT_EQ(first.substr(lineStart, roomCode.size()), roomCode) << first;
-    EXPECT_EQ(first.substr(exitAt - 3, 3), " 0\n") << first;
-    EXPECT_EQ(first.find("exit", exitAt + 1), std::string::npos);
-    SwitchRoom(1);  // a later room with creation code
+    ExpectExitRightAfterRoomCode(Trace(), 0);
+}
+
+// Changed rule: the exit used to follow only the first room's code, so a game whose first room had none
+// ran on past every later room's code.
+TEST_P(RoomFlowTest, HeadlessRunsExitAfterALaterRoomsCodeWhenTheFirstRoomHasNone)
+{
+    g_RunFlags.headless = true;
+    GameDef game = ThreeRooms();
+    game.rooms[0].code.clear();
+    game.rooms[0].withCode = false;
+    Start(game);
+    EXPECT_EQ(Trace().find("exit"), std::string::npos) << "no room code ran yet";
+    SwitchRoom(2);  // rm_kept has no creation code either
     EXPECT_EQ(Trace().find("exit"), std::string::npos);
+    SwitchRoom(1);
+    ExpectExitRightAfterRoomCode(Trace(), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothKindsOfCode, RoomFlowTest, testing::Values(Mode::Bytecode, Mode::Native),

@@ -1,11 +1,14 @@
 #include "world_test_util.h"
 
+#include "core/error.h"
 #include "core/text.h"
 #include "input/input.h"
 #include "platform/crash_handlers.h"
+#include "platform/hooks.h"
 #include "platform/messages.h"
 #include "platform/platform.h"
 #include "test_support.h"
+#include "world/room_change.h"
 #include "world/runner.h"
 
 #include <SDL.h>
@@ -27,6 +30,9 @@ int g_cycle = 0;
 int g_ticksPerCycle = 1;
 bool g_startupSucceeds = true;
 void (*g_onFirstTick)() = nullptr;
+void (*g_onCycleStart)(int cycle) = nullptr;  // first tick of every cycle
+bool g_cycleTicked = false;
+std::vector<bool> g_changingSeen;  // the game-change flag at each start-up
 
 void Rec(const char* name) { g_calls.emplace_back(name); }
 
@@ -42,6 +48,8 @@ void FakeStartup()
     std::string seen = JoinTokens() + " :: " + (g_GameFile ? g_GameFile : "-") + " :: " + DescribeRunState() +
                        " :: firstrun=" + (g_FirstRun ? "1" : "0") + " child=" + (g_ChildGame ? "1" : "0");
     g_startupSeen.push_back(seen);
+    g_changingSeen.push_back(g_GameChanging);
+    g_cycleTicked = false;
     g_Running = g_startupSucceeds;
 }
 int g_ticks = 0;
@@ -49,6 +57,10 @@ void FakeTick()
 {
     Rec("MainLoopTick");
     if (++g_ticks == 1 && g_cycle == 1 && g_onFirstTick) g_onFirstTick();
+    if (!g_cycleTicked) {
+        g_cycleTicked = true;
+        if (g_onCycleStart) g_onCycleStart(g_cycle);
+    }
     if (g_ticks % g_ticksPerCycle == 0) g_Running = false;
 }
 
@@ -82,6 +94,8 @@ protected:
         g_ticksPerCycle = 1;
         g_startupSucceeds = true;
         g_onFirstTick = nullptr;
+        g_onCycleStart = nullptr;
+        g_changingSeen.clear();
         RunCycle_SetSteps(&kFakes);
     }
     void TearDown() override
@@ -165,6 +179,74 @@ TEST_F(RunCycle, GameChangeLineHasNoLengthLimit)
     EXPECT_EQ(g_startupSeen[1], "-game|" + longPath + " :: " + longPath + " :: game=" + longPath +
                                     " :: firstrun=0 child=0");
     EXPECT_STREQ(GetSavePrePend(), "/s/");
+}
+
+// Error reports across games: each cycle's game reports once; what each report left behind is recorded.
+struct CycleReport {
+    int cycle;
+    std::string last;  // error_last after the report
+    int exits;         // process exits asked for by then
+    int32_t roomChange;
+};
+std::vector<CycleReport> g_reports;
+std::vector<int> g_exitStatuses;
+
+class RunCycleErrors : public RunCycle {
+protected:
+    void SetUp() override
+    {
+        RunCycle::SetUp();
+        g_reports.clear();
+        g_exitStatuses.clear();
+        oldExit_ = Platform_SetExitHook([](int status) { g_exitStatuses.push_back(status); });
+        g_RunFlags.headless = true;  // no dialog
+    }
+    void TearDown() override
+    {
+        Platform_SetExitHook(oldExit_);
+        ProcessMessages();  // the quit the aborts posted
+        RunCycle::TearDown();
+    }
+    // The first game aborts (a fatal report of its own text); every later one meets a RuntimeError.
+    static void Report(int cycle)
+    {
+        RoomChangeCode = ROOM_CHANGE_NONE;
+        if (cycle == 1) Error_Show("first game", true);
+        else RuntimeError("game %d", cycle);
+        g_reports.push_back({cycle, Error_LastText(), int(g_exitStatuses.size()), RoomChangeCode});
+    }
+    ExitHook oldExit_ = nullptr;
+};
+
+TEST_F(RunCycleErrors, TheExitFileGameReportsAfterTheFirstGameAborted)
+{
+    g_onCycleStart = Report;
+    EXPECT_EQ(Run({"prog", "-headless", "-game", "a.win", "-exit", "b.win"}), 0);
+    ASSERT_EQ(g_reports.size(), 2u);
+    EXPECT_EQ(g_reports[0].last, "first game");
+    EXPECT_EQ(g_reports[0].exits, 0);
+    // Not a child game: the report is shown and recorded, then the process exits with 1.
+    EXPECT_NE(g_reports[1].last.find("\ngame 2"), std::string::npos) << g_reports[1].last;
+    EXPECT_EQ(g_exitStatuses, std::vector<int>{1});
+    EXPECT_EQ(g_changingSeen, (std::vector<bool>{false, false}));
+}
+
+TEST_F(RunCycleErrors, AChildGameReportsAndEndsAloneThenItsExitFileRuns)
+{
+    g_onFirstTick = [] { Launcher_RequestGameChange("child.win", "back.win", "/saves/child/"); };
+    g_onCycleStart = Report;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(Run({"prog", "-headless", "-game", "a.win"}), 0);
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(g_reports.size(), 3u);
+    EXPECT_EQ(g_changingSeen, (std::vector<bool>{false, true, false}));
+    // The child game: reported although the first game aborted, and only that game ends.
+    EXPECT_NE(g_reports[1].last.find("\ngame 2"), std::string::npos) << g_reports[1].last;
+    EXPECT_EQ(g_reports[1].exits, 0);
+    EXPECT_EQ(g_reports[1].roomChange, ROOM_CHANGE_GAME_END);
+    // Its exit file: reported as well, and no game change is under way any more.
+    EXPECT_NE(g_reports[2].last.find("\ngame 3"), std::string::npos) << g_reports[2].last;
+    EXPECT_EQ(g_exitStatuses, std::vector<int>{1});
 }
 
 TEST(Messages, PostQuitThenPumpClearsTheRunningFlag)

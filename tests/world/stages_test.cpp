@@ -911,4 +911,19 @@ TEST_F(StagesTest, RequestsInProgressStartedOrNotReadyStayQueued)
     EXPECT_EQ(DSMap_SeamLiveCount(), liveBefore);
 }
 
+TEST_F(StagesTest, GameEndDeletesEveryQueuedRequestWithoutDeliveringIt)
+{
+    TrackedRequest* first = Queue(3);
+    TrackedRequest* second = Queue(7, false);
+    // Owned blocks: the leak check sees them if a record is dropped instead of deleted.
+    first->url = static_cast<char*>(MemAlloc(16));
+    second->buffer = static_cast<uint8_t*>(MemAlloc(64));
+    FileFunctions_Shutdown();
+    EXPECT_EQ(AsyncRequests, nullptr);
+    EXPECT_EQ(g_counts.deleted, 2);
+    EXPECT_EQ(g_counts.processes, 0);
+    EXPECT_EQ(g_counts.cleanups, 0);
+    EXPECT_TRUE(Tags().empty());
+}
+
 }  // namespace stagestest

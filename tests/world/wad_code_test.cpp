@@ -2,6 +2,9 @@
 #include "wad_test_util.h"
 
 #include "core/disasm.h"
+#include "core/error.h"
+#include "core/varnames.h"
+#include "platform/messages.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -102,9 +105,12 @@ TEST_F(WadPatch, OldLayoutChainsOf29Bits)
     for (const auto& p : e.Rows("patched"))
         EXPECT_EQ(U32At(g_GameData.data, std::stoul(p[1])), std::stoul(p[2])) << "operand at " << p[1];
     ExpectImage("patch_v14");
-    EXPECT_EQ(g_LoaderStandins.variableLookups, (std::vector<std::string>{"x", "y", "back"}));
-    EXPECT_EQ(g_LoaderStandins.functionLookups, (std::vector<std::string>{"f", "g"}));
-    EXPECT_TRUE(g_LoaderStandins.localNames.empty());
+    // The names live in the shared table (x and y are no built-ins here), which gained no other name, and
+    // old-format data has no local names.
+    for (const auto& r : e.Rows("var_id")) EXPECT_EQ(Code_Variable_Find(r[1].c_str()), std::stoi(r[2])) << r[1];
+    EXPECT_STREQ(Code_Variable_GetName(nullptr, -1, 100010), kUnknownVariableName);
+    EXPECT_STREQ(Code_Variable_GetName("ksl_Script_a", -7, 100002), "x");
+    EXPECT_EQ(Code_Function_Find("g"), 100003);  // the data's script
 }
 
 TEST_F(WadPatch, NewLayoutChainsOf28BitsWithScopesAndCounts)
@@ -117,8 +123,6 @@ TEST_F(WadPatch, NewLayoutChainsOf28BitsWithScopesAndCounts)
     ExpectImage("patch_v15");
 
     // The counts: instance count 0 reads as 2.
-    ASSERT_EQ(g_LoaderStandins.variableInits.size(), 1u);
-    EXPECT_EQ(g_LoaderStandins.variableInits[0], (std::vector<int32_t>{2, 2, 3}));
     EXPECT_NE(debug_.text.find("got 2 global variables\ngot 2 instance variables\ngot 3 local variables\n"),
               std::string::npos)
         << debug_.text;
@@ -126,25 +130,28 @@ TEST_F(WadPatch, NewLayoutChainsOf28BitsWithScopesAndCounts)
     EXPECT_EQ(g_GameData.instanceCount, 2);
     EXPECT_EQ(g_GameData.localCount, 3);
 
-    // Each record's name, the scope passed (-6 whenever the record's index is -6) and its index.
-    auto rows = e.Rows("variable");
-    ASSERT_EQ(g_LoaderStandins.setNames.size(), rows.size());
-    for (size_t i = 0; i < rows.size(); ++i) {
-        EXPECT_EQ(g_LoaderStandins.setNames[i].name, rows[i][1]);
-        EXPECT_EQ(g_LoaderStandins.setNames[i].scope, std::stoi(rows[i][2])) << rows[i][1];
-        EXPECT_EQ(g_LoaderStandins.setNames[i].index, std::stoi(rows[i][3])) << rows[i][1];
+    // Each record named its slot in the table its scope picks; records of index -6 (scope passed -6) name
+    // built-ins and no slot. The tables have the sizes the counts give.
+    for (const auto& r : e.Rows("variable")) {
+        const int32_t scope = std::stoi(r[2]), index = std::stoi(r[3]);
+        if (scope == -6) {
+            EXPECT_EQ(Variable_BuiltIn_Find(r[1].c_str()), std::stoi(e.Value("var_id", r[1]))) << r[1];
+            continue;
+        }
+        EXPECT_STREQ(Code_Variable_GetName(nullptr, scope, VARIABLE_ID_FIRST_SLOT + index), r[1].c_str());
     }
-    EXPECT_EQ(g_LoaderStandins.setNames.back().name, "odd");
-    EXPECT_EQ(g_LoaderStandins.setNames.back().scope, -6);
+    EXPECT_EQ(e.Rows("variable").back()[1], "odd");
+    EXPECT_EQ(e.Rows("variable").back()[2], "-6");
+    EXPECT_STREQ(Code_Variable_GetName(nullptr, -5, VARIABLE_ID_FIRST_SLOT + 1), kUnknownVariableName);
+    EXPECT_EQ(Code_Variable_FindInstance("inst"), 0);
+    EXPECT_EQ(Code_Variable_FindGlobal("g"), 0);
 
-    // The local-name table after the function records, to the end of the chunk.
-    ASSERT_EQ(g_LoaderStandins.localNames.size(), 1u);
-    const auto& locals = g_LoaderStandins.localNames[0];
-    EXPECT_EQ(uint32_t(locals.body - g_GameData.data), uint32_t(std::stoul(e.Rows("locals_block").at(0).at(1))));
-    uint32_t funcEnd = 0;
-    for (const auto& c : e.Rows("chunk"))
-        if (c[1] == "FUNC") funcEnd = std::stoul(c[2]) + 8 + std::stoul(c[3]);
-    EXPECT_EQ(uint32_t(locals.body - g_GameData.data) + locals.size, funcEnd);
+    // The local-name table after the function records (a block cut short or starting elsewhere is not
+    // read): each entry's names by position.
+    EXPECT_STREQ(Code_Variable_GetName("ksl_Script_a", -7, VARIABLE_ID_FIRST_SLOT), "i");
+    EXPECT_STREQ(Code_Variable_GetName("ksl_Script_a", -7, VARIABLE_ID_FIRST_SLOT + 1), "j");
+    EXPECT_STREQ(Code_Variable_GetName("ksl_Script_b", -7, VARIABLE_ID_FIRST_SLOT), "k");
+    EXPECT_STREQ(Code_Variable_GetName("ksl_Script_b", -7, VARIABLE_ID_FIRST_SLOT + 1), kUnknownVariableName);
 }
 
 // The consoles of a death-test child: everything on standard error, where the test reads it.
@@ -193,11 +200,15 @@ TEST_F(WadPatchDeathTest, UnresolvedNameExitsWithStatus1)
     }
 }
 
-TEST_F(WadPatch, UnresolvedNameInAChildGameEndsTheGameWithoutExiting)
+// A child game loads while a game change is under way (set by the game change that started it): the
+// reporter shows the framed report and ends that game, not the process.
+TEST_F(WadPatch, UnresolvedNameInAChildGameEndsTheGameThroughTheReporter)
 {
-    g_ChildGame = true;
     for (const char* fixture : {"unresolved_var_v14", "unresolved_var_v15", "unresolved_func_v14"}) {
         Expect e(fixture);
+        Error_ResetState();
+        g_ChildGame = true;
+        g_GameChanging = true;
         RoomChangeCode = ROOM_CHANGE_NONE;
         release_.text.clear();
         auto [pass1, pass2] = RunPasses(fixture);
@@ -206,10 +217,15 @@ TEST_F(WadPatch, UnresolvedNameInAChildGameEndsTheGameWithoutExiting)
         EXPECT_EQ(g_exitCalls, 0) << fixture;
         std::string expected = "Error on load\nUnable to find " + e.Rows("unresolved")[0][1] + " " +
                                e.Rows("unresolved")[0][2] + "\n";
-        EXPECT_NE(release_.text.find(expected), std::string::npos) << release_.text;
+        const std::string last = Error_LastText();
+        EXPECT_EQ(last.rfind(std::string(92, '#') + "\nFATAL ERROR in\n", 0), 0u) << last;
+        EXPECT_NE(last.find(expected), std::string::npos) << last;
+        EXPECT_NE(release_.text.find("ERROR!!! :: " + last + "\n"), std::string::npos) << release_.text;
+        EXPECT_TRUE(g_ErrorQuitting);
+        EXPECT_TRUE(g_ErrorOccurred);
+        ProcessMessages();  // takes the quit the abort posted, which would end a later test's main loop
         EXPECT_FALSE(g_GameData.damaged);
         UnloadGameData();
-        LoaderStandins_Reset();
     }
 }
 

@@ -123,8 +123,6 @@ TEST_F(WadPasses, EachTagReachesItsLoaderWithBothAudioEngines)
         EXPECT_NE(g_GameData.tpagBody, nullptr);
         EXPECT_NE(g_GameData.globList, nullptr);
         EXPECT_EQ(g_GameData.globCount, 1u);
-        EXPECT_EQ(g_LoaderStandins.functionLookups, std::vector<std::string>{"show"});
-        LoaderStandins_Reset();
         UnloadGameData();
     }
 }
@@ -246,19 +244,19 @@ TEST_F(WadPasses, EveryNameOfTheLinkTablesIsBound)
     GameLinkData link{};
     link.variables = variables;
     link.builtins = builtins;
-    g_LoaderStandins.variableIds["lives"] = 100007;
-    g_LoaderStandins.functionIds["draw_text"] = 321;
-    Expect("small_v14").InstallTables();
+    Expect e("small_v14");
+    e.InstallTables({{"lives", 100007}}, {{"draw_text", 321}});
     uint32_t length = 0;
     uint8_t* data = Load("small_v14", &length);
     ASSERT_TRUE(Wad_ReadHeader(data, length));
     g_GameData.link = &link;
     ASSERT_TRUE(Wad_LoadChunks(data, length));
     g_GameData.link = nullptr;
-    EXPECT_EQ(variables[0].id, g_LoaderStandins.variableIds["score"]);
+    EXPECT_EQ(variables[0].id, std::stoi(e.Value("var_id", "score")));
     EXPECT_EQ(variables[1].id, 100007);
-    EXPECT_EQ(variables[2].id, -1);  // the stand-in knows no such name
-    EXPECT_EQ(builtins[0].id, g_LoaderStandins.functionIds["show"]);
+    EXPECT_EQ(variables[2].id, 100008);  // a name met first is added after the others
+    EXPECT_EQ(Code_Variable_Find("nowhere"), 100008);
+    EXPECT_EQ(builtins[0].id, std::stoi(e.Value("func_id", "show")));
     EXPECT_EQ(builtins[1].id, 321);
 }
 
@@ -277,8 +275,7 @@ class WadDamage : public wadtest::LoaderTest, public testing::WithParamInterface
 TEST_P(WadDamage, FailsWithTheDamageLineAndReadsNothingOutside)
 {
     const DamageRow& row = GetParam();
-    g_LoaderStandins.variableIds["score"] = 100004;
-    g_LoaderStandins.functionIds["show"] = 55;
+    wadtest::InstallNames({{"score", 100004}}, {{"show", 55}});
     uint32_t length = 0;
     uint8_t* data = Load(row.fixture, &length);
     bool pass1 = Wad_ReadHeader(data, length);
@@ -301,6 +298,8 @@ INSTANTIATE_TEST_SUITE_P(
                     DamageRow{"damage_not_form", false, false, "FORM"},
                     DamageRow{"damage_chunk_past_end", false, false, "CODE"},
                     DamageRow{"damage_last_chunk_past_end", false, false, "STRG"},
+                    // A size 8 short lands the walk on zero bytes: the chunk before them is named.
+                    DamageRow{"e2e_damaged_chunk_size", false, false, "GEN8"},
                     DamageRow{"damage_truncated", false, false, "STRG"},
                     DamageRow{"damage_trailing_bytes", false, false, "FORM"},
                     DamageRow{"damage_header_short", false, false, "GEN8"},
@@ -333,9 +332,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(WadPasses, NothingIsAllocatedForACountBeforeItIsChecked)
 {
     // A TXTR count of 2^31 would ask for 8 GB of page ids.
+    wadtest::InstallNames({{"score", 100004}}, {{"show", 55}});
     MemoryProbe before = MemoryManager_Probe();
-    g_LoaderStandins.variableIds["score"] = 100004;
-    g_LoaderStandins.functionIds["show"] = 55;
     uint32_t length = 0;
     uint8_t* data = Load("damage_txtr_count", &length);
     ASSERT_TRUE(Wad_ReadHeader(data, length));

@@ -12,6 +12,7 @@
 #include "world/run_state.h"
 #include "world/runner.h"
 
+#include <cstring>
 #include <unistd.h>
 
 namespace {
@@ -83,7 +84,7 @@ TEST_F(RunnerLoadGameTest, EmbeddedDataIsCopiedAtEveryLoadAndTheRecordStaysUncha
         ExpectImage("small_v14");
         EXPECT_EQ(g_runnerEmbedded, original) << "cycle " << cycle;
         EndRun();
-        LoaderStandins_Reset();
+        LoaderStandins_Reset();  // the texture ids are handed out again
     }
     EXPECT_NE(debug_.text.find("IFF wad found\n"), std::string::npos);
 }
@@ -237,12 +238,14 @@ TEST_F(RunnerLoadGameTest, MissingGameShowsTheBoxAndExits)
     }
 }
 
-TEST_F(RunnerLoadGameTest, DamagedFormFailsLikeMissingData)
+// Changed rule: damaged data used to show the missing-data box; the box now says what is damaged.
+TEST_F(RunnerLoadGameTest, DamagedFormFailsWithTheDamageLineInTheBox)
 {
     for (const char* fixture : {"damage_form_short", "damage_not_form"}) {
         g_exitCalls = 0;
         g_boxes.clear();
         debug_.text.clear();
+        release_.text.clear();
         std::string path = Place(fixture, kvtest::ScratchDir() + "/" + fixture + ".win");
         uint32_t length = uint32_t(std::filesystem::file_size(path));
         GameFile_Set(path.c_str());
@@ -252,7 +255,9 @@ TEST_F(RunnerLoadGameTest, DamagedFormFailsLikeMissingData)
         std::snprintf(line, sizeof line, "Game data is damaged: %s (FORM size %u, length %u)\n", path.c_str(), formSize,
                       length);
         EXPECT_NE(debug_.text.find(line), std::string::npos) << debug_.text;
-        EXPECT_EQ(g_boxes, std::vector<std::string>{"Unable to find game!!: " + path});
+        EXPECT_EQ(release_.text, line);
+        const std::string shown(line, std::strlen(line) - 1);
+        EXPECT_EQ(g_boxes, std::vector<std::string>{shown});
         EXPECT_EQ(g_exitStatus, 1);
         EXPECT_EQ(g_GameData.data, nullptr);
         EndRun();
@@ -341,7 +346,7 @@ TEST_F(RunnerLoadGameTest, StartupStopsAtDamageFoundByEitherPass)
 {
     struct Row {
         const char* fixture;
-        bool box;              // pass 1: fails like missing data
+        bool box;              // pass 1: the box shows the damage line and the run exits
         const char* lastLine;  // pass 2: "Failed to load the game"
     };
     const Row rows[] = {{"damage_room_order_overrun", true, nullptr},
@@ -350,15 +355,18 @@ TEST_F(RunnerLoadGameTest, StartupStopsAtDamageFoundByEitherPass)
         g_exitCalls = 0;
         g_boxes.clear();
         debug_.text.clear();
-        g_LoaderStandins.variableIds["score"] = 100004;
-        g_LoaderStandins.functionIds["show"] = 55;
+        wadtest::InstallNames({{"score", 100004}}, {{"show", 55}});
         std::string path = Place(row.fixture, kvtest::ScratchDir() + "/start/" + row.fixture + ".win");
         GameFile_Set(path.c_str());
         RunnerStartup();
         EXPECT_FALSE(g_Running) << "a failed stage ends the run with status 1";
         EXPECT_NE(debug_.text.find("Game data is damaged: "), std::string::npos) << debug_.text;
         EXPECT_EQ(debug_.text.find("Run_Start\n"), std::string::npos);
-        EXPECT_EQ(g_boxes.size(), row.box ? 1u : 0u) << row.fixture;
+        ASSERT_EQ(g_boxes.size(), row.box ? 1u : 0u) << row.fixture;
+        if (row.box) {
+            EXPECT_EQ(g_boxes[0].rfind("Game data is damaged: GEN8 at offset ", 0), 0u) << g_boxes[0];
+            EXPECT_NE(debug_.text.find(g_boxes[0] + "\n"), std::string::npos) << "the box shows the log's line";
+        }
         EXPECT_EQ(g_exitCalls, row.box ? 1 : 0) << row.fixture;
         if (row.lastLine) {
             EXPECT_NE(debug_.text.find(row.lastLine), std::string::npos);

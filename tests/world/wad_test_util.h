@@ -4,8 +4,11 @@
 #include "world_test_util.h"
 
 #include "core/console.h"
+#include "core/functions.h"
 #include "core/memory_manager.h"
 #include "core/seam_trace.h"
+#include "core/variables.h"
+#include "core/varnames.h"
 #include "platform/hooks.h"
 #include "test_support.h"
 #include "world/frame_timer.h"
@@ -17,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -59,6 +63,71 @@ inline std::vector<uint8_t> ReadBytes(const std::string& path)
     return std::vector<uint8_t>(s.begin(), s.end());
 }
 
+using NameIds = std::map<std::string, int32_t>;
+
+inline NameIds g_extensionIds;  // extension functions by name: their index in the packages' table
+inline std::string g_refusedVariable;
+
+inline int32_t FindTestExtension(const char* name)
+{
+    auto it = g_extensionIds.find(name ? name : "");
+    return it == g_extensionIds.end() ? -1 : it->second;
+}
+
+inline bool NoBuiltinValue(CInstance*, int32_t, RValue*) { return false; }
+
+// The old-format lookup as the tables answer it, except for the refused name: the failure the shared
+// table gives only when it cannot grow.
+inline int32_t FindAllocRefusing(const char* name)
+{
+    if (g_refusedVariable == (name ? name : "")) return -1;
+    int32_t builtin = Variable_BuiltIn_Find(name);
+    return builtin >= 0 ? builtin : Code_Variable_Add(name);
+}
+inline const CodeVariableResolver kRefusingResolver = {FindAllocRefusing};
+
+// Gives names the ids a fixture was made with, in the real registries, emptied first: a built-in variable
+// (below 100,000) or built-in function (below 100,000) at its index with unnamed entries before it, a
+// shared variable name (100,000 and up) likewise in the shared table, an extension function (500,000 and
+// up) through the extension finder. Script ids (100,000 to 499,999) come from the data's own SCPT chunk,
+// and in new-format data (newFormat) the ids of variable records (100,000 + index) from the records.
+inline void InstallNames(const NameIds& variables, const NameIds& functions, bool newFormat = false)
+{
+    Code_Variable_Free();
+    Variable_BuiltIn_Free();
+    Function_Free();
+    g_extensionIds.clear();
+    std::vector<std::pair<int32_t, std::string>> byId;
+    for (const auto& [name, id] : variables) byId.emplace_back(id, name);
+    std::sort(byId.begin(), byId.end());
+    int32_t nextShared = VARIABLE_ID_FIRST_SLOT;
+    for (const auto& [id, name] : byId) {
+        if (id < 0) continue;
+        if (id < VARIABLE_ID_FIRST_SLOT) {
+            while (Variable_BuiltIn_Count() < id) Variable_BuiltIn_Add("", NoBuiltinValue, nullptr);
+            Variable_BuiltIn_Add(name.c_str(), NoBuiltinValue, nullptr);
+            EXPECT_EQ(Variable_BuiltIn_Find(name.c_str()), id) << name;
+            continue;
+        }
+        if (newFormat) continue;
+        while (nextShared < id) nextShared = Code_Variable_Add(("unnamed " + std::to_string(nextShared)).c_str()) + 1;
+        EXPECT_EQ(Code_Variable_Add(name.c_str()), id) << name;
+        nextShared = id + 1;
+    }
+    byId.clear();
+    for (const auto& [name, id] : functions) byId.emplace_back(id, name);
+    std::sort(byId.begin(), byId.end());
+    // One entry at least, so that the table's block exists before a test takes its memory baseline.
+    if (byId.empty() || byId.front().first != 0) Function_Add("", nullptr, -1, false);
+    for (const auto& [id, name] : byId) {
+        if (id >= CALL_ID_EXTENSION_BASE) g_extensionIds[name] = id - CALL_ID_EXTENSION_BASE;
+        if (id < 0 || id >= CALL_ID_SCRIPT_BASE) continue;
+        while (Function_Count() < id) Function_Add("", nullptr, -1, false);
+        EXPECT_EQ(Function_Add(name.c_str(), nullptr, -1, false) - 1, id) << name;
+    }
+    Function_SetExtensionFinder(g_extensionIds.empty() ? nullptr : FindTestExtension);
+}
+
 // The flat expectation file of a case.
 class Expect {
 public:
@@ -99,11 +168,20 @@ public:
     {
         return std::stoll(Value(key, name));
     }
-    // Installs the case's resolver tables and texture ids in the stand-ins.
-    void InstallTables() const
+    // Gives the case's names their ids in the registries (with extra names of the test's own), refuses
+    // an old-format variable the case leaves unresolved, and queues its texture ids in the stand-ins.
+    void InstallTables(NameIds variables = {}, NameIds functions = {}) const
     {
-        for (const auto& r : Rows("var_id")) g_LoaderStandins.variableIds[r[1]] = std::stoi(r[2]);
-        for (const auto& r : Rows("func_id")) g_LoaderStandins.functionIds[r[1]] = std::stoi(r[2]);
+        for (const auto& r : Rows("var_id")) variables.emplace(r[1], std::stoi(r[2]));
+        for (const auto& r : Rows("func_id")) functions.emplace(r[1], std::stoi(r[2]));
+        bool newFormat = false;
+        for (const auto& r : Rows("header_derived"))
+            if (r.size() > 2 && r[1] == "new_code_format") newFormat = r[2] == "1";
+        InstallNames(variables, functions, newFormat);
+        g_refusedVariable.clear();
+        for (const auto& r : Rows("unresolved"))
+            if (r.size() > 2 && r[1] == "variable") g_refusedVariable = r[2];
+        Code_Variable_SetResolver(g_refusedVariable.empty() ? nullptr : &kRefusingResolver);
         for (const auto& r : Rows("texture_id")) g_LoaderStandins.pageIds.push_back(std::stoi(r[1]));
     }
 
@@ -135,6 +213,12 @@ protected:
         MemFree(g_WorkingDirectory);
         g_WorkingDirectory = nullptr;
         LoaderStandins_Reset();
+        // Fresh name tables: a load's ids do not depend on the tests before it.
+        Code_Variable_Free();
+        Code_Variable_SetResolver(nullptr);
+        Function_Free();
+        Function_Add("", nullptr, -1, false);  // the table's block, before any memory baseline
+        Function_SetExtensionFinder(nullptr);
         g_GameTimer = FrameTimer();
         g_GameOptions = {};
         RoomChangeCode = ROOM_CHANGE_NONE;
@@ -164,6 +248,8 @@ protected:
         MemFree(g_WorkingDirectory);
         g_WorkingDirectory = nullptr;
         Loader_SetLinkSource(nullptr);
+        Code_Variable_SetResolver(nullptr);
+        Function_SetExtensionFinder(nullptr);
         SeamTrace_Enable(false);
         SeamTrace_Clear();
         DebugConsole = oldDebug_;

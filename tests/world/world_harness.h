@@ -466,17 +466,6 @@ public:
             return false;
         }
         const std::string stem = dir + "game";
-        std::istringstream tables(kvtest::ReadFile(stem + ".tab"));
-        std::string line;
-        while (std::getline(tables, line)) {
-            std::stringstream ss(line);
-            std::string kind, name, index;
-            std::getline(ss, kind, '\t');
-            std::getline(ss, name, '\t');
-            std::getline(ss, index, '\t');
-            if (kind == "script") vmtest::g_scripts[name] = std::stoi(index);
-        }
-
         g_link = {};
         g_link.data = wadtest::ReadBytes(stem + ".win");
         g_link.native = mode == Mode::Native;
