@@ -25,20 +25,8 @@ namespace {
 constexpr size_t kFileAreasPathCapacity = 2048;
 constexpr size_t kFileAreasStreamBuffer = 32 * 1024;
 
-// Read fresh each time: scripts and dialogs may change it. No trailing '/' except for "/";
-// empty when the folder is gone.
-std::string FileAreas_CurrentDirectory()
-{
-    std::string buffer(256, '\0');
-    for (;;) {
-        if (getcwd(buffer.data(), buffer.size())) {
-            buffer.resize(std::strlen(buffer.c_str()));
-            return buffer;
-        }
-        if (errno != ERANGE) return {};
-        buffer.resize(buffer.size() * 2);
-    }
-}
+// Read fresh each time: scripts and dialogs may change it.
+std::string FileAreas_CurrentDirectory() { return Paths_CurrentDirectory(); }
 
 // The absolute form of a name: taken from the current folder when relative, "." and ".." folded away,
 // links left alone. It keeps a trailing '/' only when the name had one. False when there is none.

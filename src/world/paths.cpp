@@ -102,19 +102,6 @@ std::string SaveFolderName(std::string_view project)
     return name;
 }
 
-std::string CurrentFolder()
-{
-    std::string buffer(256, '\0');
-    for (;;) {
-        if (getcwd(buffer.data(), buffer.size())) {
-            buffer.resize(std::strlen(buffer.c_str()));
-            return buffer;
-        }
-        if (errno != ERANGE) return {};
-        buffer.resize(buffer.size() * 2);
-    }
-}
-
 // The path with every link followed and "." and ".." folded, as the kernel would walk it. Once a part
 // does not exist the rest is taken as written: a write creates it. Empty when a link loops, a part cannot
 // be examined, or a relative path has no current folder.
@@ -123,7 +110,7 @@ std::string FollowLinks(const char* path)
     if (!path || !*path) return {};
     std::string pending;
     if (path[0] != '/') {
-        pending = CurrentFolder();
+        pending = Paths_CurrentDirectory();
         if (pending.empty()) return {};
         pending += '/';
     }
@@ -260,6 +247,19 @@ bool SavePrePend_AllowsWrite(const char* path)
     if (!g_saveHomeMissing) return true;
     DebugConsole->Output("Error! no home folder to keep saves in, not writing '%s'\n", path ? path : "");
     return false;
+}
+
+std::string Paths_CurrentDirectory()
+{
+    std::string buffer(256, '\0');
+    for (;;) {
+        if (getcwd(buffer.data(), buffer.size())) {
+            buffer.resize(std::strlen(buffer.c_str()));
+            return buffer;
+        }
+        if (errno != ERANGE) return {};
+        buffer.resize(buffer.size() * 2);
+    }
 }
 
 void Paths_SetHomeLookup(const char* (*lookup)()) { g_homeLookup = lookup; }

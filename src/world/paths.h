@@ -1,6 +1,7 @@
 // Paths the entry point computes: the executable, the game file's folder, the save prefix,
 // and the unflattening of "@" names in the current folder.
 #pragma once
+#include <string>
 #include <sys/types.h>
 
 // Full path of the running executable (from /proc/self/exe); cached for the process.
@@ -22,6 +23,9 @@ bool SavePrePend_AllowsWrite(const char* path);
 void Paths_SetHomeLookup(const char* (*lookup)());
 void Paths_ResetRunCache();                // frees the cached game-file folder (end of each run)
 void Paths_ResetAll();                     // tests: forget every cached path
+
+// The current folder, read afresh: no trailing '/' except for "/"; empty when the folder is gone.
+std::string Paths_CurrentDirectory();
 
 // Whether path, with every link in it followed, stays inside folder (the folder's own links are followed
 // too, so an area kept behind a link still works). A missing tail - what a write is about to create - is
