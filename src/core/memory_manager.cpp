@@ -15,6 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/single_threaded.h>
 #include <string>
 #include <unistd.h>
 
@@ -97,10 +99,69 @@ inline CMutex& MmLock()
     return *lock;
 }
 
+// The lock proper is this owner word, re-entrant for its holder: a thread's mark is the address of its
+// own copy of t_mmMark, 0 when free; the nesting depth is the holder's alone. Taking a free lock is one
+// compare-and-swap and letting it go one store. A thread that finds it held queues on the mutex, so
+// only the head of the queue spins for the word and the rest sleep.
+std::atomic<uintptr_t> g_mmOwner{0};
+uint32_t g_mmDepth = 0;
+thread_local char t_mmMark;
+
+inline uintptr_t MmSelf() { return reinterpret_cast<uintptr_t>(&t_mmMark); }
+
+__attribute__((noinline)) void MmAcquireContended(CMutex& lock, uintptr_t self)
+{
+    // The word may be taken by another thread's fast path meanwhile: it is never given to a sleeper,
+    // so no release can be missed.
+    lock.Lock();
+    for (unsigned spins = 0;; ++spins) {
+        uintptr_t expected = 0;
+        if (g_mmOwner.load(std::memory_order_relaxed) == 0 &&
+            g_mmOwner.compare_exchange_weak(expected, self, std::memory_order_acquire, std::memory_order_relaxed))
+            break;
+        if (spins < 64)
+            __builtin_ia32_pause();
+        else
+            sched_yield();
+    }
+    lock.Unlock();
+}
+
+inline void MmLockTake()
+{
+    CMutex& lock = MmLock();
+    const uintptr_t self = MmSelf();
+    if (g_mmOwner.load(std::memory_order_relaxed) == self) {
+        ++g_mmDepth;
+        return;
+    }
+    uintptr_t expected = 0;
+    if (!g_mmOwner.compare_exchange_strong(expected, self, std::memory_order_acquire, std::memory_order_relaxed))
+        MmAcquireContended(lock, self);
+    g_mmDepth = 1;
+}
+
+inline void MmLockGive()
+{
+    if (--g_mmDepth) return;
+    g_mmOwner.store(0, std::memory_order_release);
+}
+
+// While the process has one thread there is nobody to exclude, so no lock is taken at all. The C
+// library clears the mark before it starts a second thread, and no operation here starts one, so the
+// mark cannot change inside an operation; what one thread wrote unlocked is visible to every thread
+// it starts.
 struct MmHold {
-    CMutex& lock;
-    MmHold() : lock(MmLock()) { lock.Lock(); }
-    ~MmHold() { lock.Unlock(); }
+    bool taken;
+    MmHold() : taken(!__libc_single_threaded)
+    {
+        MmLock();
+        if (taken) MmLockTake();
+    }
+    ~MmHold()
+    {
+        if (taken) MmLockGive();
+    }
     MmHold(const MmHold&) = delete;
     MmHold& operator=(const MmHold&) = delete;
 };
@@ -432,15 +493,86 @@ struct MmPool {
 constexpr size_t kMmPageLink = 8;
 constexpr size_t kMmPoolArea[kMmPoolCount] = {128 * 1024, 256 * 1024, 256 * 1024, 512 * 1024, 512 * 1024};
 MmPool g_mmPools[kMmPoolCount] = {};
-// Every page area lies in [low, high): a pointer outside is no pool block, without walking the pages.
+// Every page area lies in [low, high): a pointer outside is no pool block, without a lookup.
 uintptr_t g_mmPagesLow = UINTPTR_MAX;
 uintptr_t g_mmPagesHigh = 0;
 
-inline uint8_t* MmPageNext(const uint8_t* page)
+// Page areas by 128 KiB granule of address, so that a free finds its page in constant time however
+// many pages are live. Every area is at least one granule long, so a granule meets at most two areas
+// (the tail of one, the head of the next). Open addressing, at most half full; pages are never given
+// back, so entries are never removed. From the plain heap: it is the manager's own bookkeeping.
+constexpr unsigned kMmGranuleShift = 17;
+struct MmPageSlot {
+    uintptr_t start;  // area start; 0: unused
+    int pool;
+};
+struct MmGranule {
+    uintptr_t key;  // granule number + 1; 0: empty
+    MmPageSlot slots[2];
+};
+struct MmPageMap {
+    MmGranule* table;
+    size_t capacity;  // a power of two
+    size_t count;
+};
+MmPageMap g_mmPageMap = {};
+
+inline size_t MmGranuleHome(uintptr_t key, size_t capacity)
 {
-    uint8_t* next;
-    std::memcpy(&next, page, sizeof next);
-    return next;
+    return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> 32) & (capacity - 1);
+}
+
+inline const MmGranule* MmGranuleFind(uintptr_t key)
+{
+    const MmPageMap& map = g_mmPageMap;
+    if (!map.table) return nullptr;
+    for (size_t i = MmGranuleHome(key, map.capacity);; i = (i + 1) & (map.capacity - 1)) {
+        const MmGranule& g = map.table[i];
+        if (g.key == key) return &g;
+        if (g.key == 0) return nullptr;
+    }
+}
+
+MmGranule& MmGranuleSlotFor(MmGranule* table, size_t capacity, uintptr_t key)
+{
+    size_t i = MmGranuleHome(key, capacity);
+    while (table[i].key != 0 && table[i].key != key) i = (i + 1) & (capacity - 1);
+    return table[i];
+}
+
+// Room for `more` new granules, so that adding a page cannot fail half way. False with the bytes
+// asked for when the heap refused.
+bool MmPageMapReserve(size_t more, size_t* failed)
+{
+    MmPageMap& map = g_mmPageMap;
+    size_t capacity = map.capacity ? map.capacity : 64;
+    while ((map.count + more) * 2 > capacity) capacity *= 2;
+    if (capacity == map.capacity) return true;
+    auto* table = static_cast<MmGranule*>(std::calloc(capacity, sizeof(MmGranule)));
+    if (!table) {
+        *failed = capacity * sizeof(MmGranule);
+        return false;
+    }
+    for (size_t i = 0; i < map.capacity; ++i)
+        if (map.table[i].key) MmGranuleSlotFor(table, capacity, map.table[i].key) = map.table[i];
+    std::free(map.table);
+    map.table = table;
+    map.capacity = capacity;
+    return true;
+}
+
+void MmPageMapAdd(uintptr_t start, size_t area, int pool)
+{
+    for (uintptr_t g = start >> kMmGranuleShift; g <= (start + area - 1) >> kMmGranuleShift; ++g) {
+        MmGranule& entry = MmGranuleSlotFor(g_mmPageMap.table, g_mmPageMap.capacity, g + 1);
+        if (entry.key == 0) {
+            entry.key = g + 1;
+            ++g_mmPageMap.count;
+        }
+        // Areas are disjoint and at least a granule long: one of the two slots is free.
+        MmPageSlot& slot = entry.slots[0].start ? entry.slots[1] : entry.slots[0];
+        slot = {start, pool};
+    }
 }
 
 // Lock held. False (with the bytes asked for) when the system heap refused.
@@ -448,6 +580,8 @@ bool MmAddPage(int index, size_t* failed)
 {
     const size_t blockSize = kMmPoolBlockSize[index], area = kMmPoolArea[index];
     const size_t bytes = kMmPageLink + area + blockSize;
+    // An area spans at most area / granule + 1 granules.
+    if (!MmPageMapReserve((area >> kMmGranuleShift) + 1, failed)) return false;
     auto* page = static_cast<uint8_t*>(g_mmMalloc(bytes));
     if (!page) {
         *failed = bytes;
@@ -465,8 +599,10 @@ bool MmAddPage(int index, size_t* failed)
         pool.freeList = block;
     }
     pool.pages = page;
-    g_mmPagesLow = std::min(g_mmPagesLow, reinterpret_cast<uintptr_t>(page) + kMmPageLink);
-    g_mmPagesHigh = std::max(g_mmPagesHigh, reinterpret_cast<uintptr_t>(page) + kMmPageLink + area);
+    const uintptr_t start = reinterpret_cast<uintptr_t>(page) + kMmPageLink;
+    MmPageMapAdd(start, area, index);
+    g_mmPagesLow = std::min(g_mmPagesLow, start);
+    g_mmPagesHigh = std::max(g_mmPagesHigh, start + area);
     pool.freeCount += count;
     ++pool.pageCount;
     return true;
@@ -484,16 +620,16 @@ void* MmPoolAlloc(int index, size_t* failed)
     return block;
 }
 
-// Lock held. The pool holding the pointer (pools 8 ... 128, each newest page first), or -1.
+// Lock held. The pool whose page area holds the pointer, or -1. Areas are disjoint, so at most one
+// page holds it and the order in which pages are asked does not matter.
 int MmPoolOf(const void* p)
 {
     auto address = reinterpret_cast<uintptr_t>(p);
     if (address < g_mmPagesLow || address >= g_mmPagesHigh) return -1;
-    for (int i = 0; i < kMmPoolCount; ++i)
-        for (uint8_t* page = g_mmPools[i].pages; page; page = MmPageNext(page)) {
-            uintptr_t start = reinterpret_cast<uintptr_t>(page) + kMmPageLink;
-            if (address >= start && address - start < kMmPoolArea[i]) return i;
-        }
+    const MmGranule* g = MmGranuleFind((address >> kMmGranuleShift) + 1);
+    if (!g) return -1;
+    for (const MmPageSlot& slot : g->slots)
+        if (slot.start && address - slot.start < kMmPoolArea[slot.pool]) return slot.pool;
     return -1;
 }
 

@@ -158,6 +158,125 @@ TEST(MemoryManager, FreshPageLayout)
     }
 }
 
+namespace {
+
+// Pages placed by the test: three pool pages at chosen offsets of one arena, so that two areas share a
+// 128 KiB stretch of addresses and a stretch between pages holds none. The arena is never given back:
+// the pools keep their pages for good.
+constexpr size_t kMmtArenaBytes = size_t{4} << 20;
+uint8_t* g_mmtArena = nullptr;
+struct MmtPlacedPage {
+    size_t bytes, offset;
+    bool used;
+};
+MmtPlacedPage g_mmtPlaced[] = {
+    {8 + 128 * 1024 + 8, 64 * 1024 - 16, false},      // 8-byte pool: area [64 KiB - 8, 192 KiB - 8)
+    {8 + 512 * 1024 + 128, 192 * 1024, false},        // 128-byte pool: area [192 KiB + 8, 704 KiB + 8)
+    {8 + 256 * 1024 + 16, size_t{2} << 20, false},    // 16-byte pool: area [2 MiB + 8, 2.25 MiB + 8)
+};
+
+void* MmtPlacingMalloc(size_t size)
+{
+    for (MmtPlacedPage& placed : g_mmtPlaced)
+        if (placed.bytes == size && !placed.used) {
+            placed.used = true;
+            return g_mmtArena + placed.offset;
+        }
+    return std::malloc(size);
+}
+
+// Allocates from the pool until its free list is empty, so that the next request makes a page.
+void MmtDrainPool(int pool, size_t request, size_t perPage, std::vector<void*>& held)
+{
+    size_t pages = MemoryManager_Probe().poolPages[pool];
+    while (MemoryManager_Probe().poolPages[pool] == pages) held.push_back(MemAlloc(request));
+    for (size_t i = 1; i < perPage; ++i) held.push_back(MemAlloc(request));
+}
+
+}  // namespace
+
+// Which pointers count as pool blocks depends only on the page areas, at both ends of each and where two
+// pages meet in one stretch of addresses, whatever the order the pages were made in. ReAlloc tells the
+// kinds apart: a pool pointer grows in place to its block size, a foreign one gives null and a line.
+TEST(MemoryManager, PageAreasDecideWhatIsAPoolBlock)
+{
+    if (kMmtPassThrough) GTEST_SKIP() << "pool layout: pass-through mode has no pages";
+    g_mmtArena = static_cast<uint8_t*>(std::aligned_alloc(128 * 1024, kMmtArenaBytes));
+    ASSERT_NE(g_mmtArena, nullptr);
+    std::memset(g_mmtArena, 0, kMmtArenaBytes);
+    const MemoryProbe base = MemoryManager_Probe();
+
+    std::vector<void*> older;
+    MmtDrainPool(0, 8, 16383, older);
+    MmtDrainPool(4, 128, 4095, older);
+    MmtDrainPool(1, 16, 16383, older);
+    void *x, *y, *z;
+    {
+        MmtHooks hooks({MmtPlacingMalloc, nullptr, nullptr, nullptr});
+        x = MemAlloc(8);
+        y = MemAlloc(128);
+        z = MemAlloc(16);
+    }
+    for (const MmtPlacedPage& placed : g_mmtPlaced) ASSERT_TRUE(placed.used);
+    // Each page hands out its highest block first.
+    EXPECT_EQ(x, g_mmtArena + 192 * 1024 - 24);
+    EXPECT_EQ(y, g_mmtArena + 704 * 1024 - 128);
+    EXPECT_EQ(z, g_mmtArena + (size_t{2} << 20) + 256 * 1024 - 16);
+
+    struct Row {
+        size_t offset;
+        size_t pool;  // its block size, 0: foreign
+    };
+    const Row rows[] = {
+        {64 * 1024 - 9, 0},                 // the first page's link word
+        {64 * 1024 - 8, 8},                 // its area's first byte
+        {128 * 1024 - 1, 8},                // across a stretch boundary inside one area
+        {128 * 1024, 8},
+        {192 * 1024 - 9, 8},                // its area's last byte
+        {192 * 1024 - 8, 0},                // its slack, in the stretch shared with the next page
+        {192 * 1024 + 7, 0},                // the next page's link word
+        {192 * 1024 + 8, 128},              // the next area, in the shared stretch
+        {704 * 1024 + 7, 128},
+        {704 * 1024 + 8, 0},                // past it
+        {size_t{1} << 20, 0},               // between pages, in no area
+        {(size_t{2} << 20) + 8, 16},
+        {(size_t{2} << 20) + 8 + 256 * 1024, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.offset);
+        void* p = g_mmtArena + row.offset;
+        EXPECT_FALSE(MemoryManager::IsBlock(p));
+        testing::internal::CaptureStdout();
+        void* same = MemReAlloc(p, 1);
+        std::string out = testing::internal::GetCapturedStdout();
+        if (row.pool) {
+            EXPECT_EQ(same, p);
+            EXPECT_EQ(out, "");
+            EXPECT_EQ(MemReAlloc(p, row.pool), p);
+        } else {
+            EXPECT_EQ(same, nullptr);
+            EXPECT_EQ(out, "Why are we reallocing a block that we didn't alloc?!\n");
+        }
+    }
+
+    // Blocks go back to their own pools: from the placed pages, and from pages older than them.
+    MemFree(x);
+    MemFree(y);
+    MemFree(z);
+    EXPECT_EQ(MemAlloc(16), z);
+    EXPECT_EQ(MemAlloc(128), y);
+    EXPECT_EQ(MemAlloc(8), x);
+    MemFree(older.front());
+    EXPECT_EQ(MemAlloc(8), older.front());
+    older.push_back(x);
+    older.push_back(y);
+    older.push_back(z);
+    for (void* block : older) MemFree(block);
+    const MemoryProbe after = MemoryManager_Probe();
+    EXPECT_EQ(after.liveBlocks, base.liveBlocks);
+    EXPECT_EQ(after.heapBytesInUse, base.heapBytesInUse);
+}
+
 TEST(MemoryManager, FreedPoolBlockIsHandedOutNext)
 {
     if (kMmtPassThrough) GTEST_SKIP() << "pool layout: pass-through mode has no free lists";
@@ -357,6 +476,39 @@ TEST(MemoryManager, EightThreadsEndAtTheBaseline)
             for (void* block : leftovers[(t + 1) % kThreads]) MemFree(block);
         });
     for (auto& thread : threads) thread.join();
+    MemoryProbe after = MemoryManager_Probe();
+    EXPECT_EQ(after.liveBlocks, base.liveBlocks);
+    EXPECT_EQ(after.heapBytesInUse, base.heapBytesInUse);
+}
+
+// Growth holds the lock across its inner allocation and free: threads growing blocks at once must each
+// get back their own bytes, and the totals end where they began.
+TEST(MemoryManager, ThreadsGrowingBlocksKeepTheirBytes)
+{
+    constexpr int kThreads = 4, kRounds = 2000;
+    MemoryProbe base = MemoryManager_Probe();
+    std::vector<std::thread> threads;
+    std::atomic<int> bad{0};
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            static constexpr size_t kSteps[] = {4, 12, 40, 100, 128, 200, 1000};
+            const auto fill = static_cast<uint8_t>(0x40 + t);
+            for (int round = 0; round < kRounds; ++round) {
+                uint8_t* block = nullptr;
+                size_t size = 0;
+                for (size_t step : kSteps) {
+                    block = static_cast<uint8_t*>(MemReAlloc(block, step));
+                    if (!block || std::any_of(block, block + size, [&](uint8_t b) { return b != fill; }))
+                        bad.fetch_add(1);
+                    if (!block) return;
+                    std::memset(block + size, fill, step - size);
+                    size = step;
+                }
+                MemFree(block);
+            }
+        });
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(bad.load(), 0);
     MemoryProbe after = MemoryManager_Probe();
     EXPECT_EQ(after.liveBlocks, base.liveBlocks);
     EXPECT_EQ(after.heapBytesInUse, base.heapBytesInUse);
