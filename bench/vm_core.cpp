@@ -4,6 +4,8 @@
 //              (target: at most 3x per call);
 //   scripts    10,000 calls of an empty script (target: at most 4x a built-in call from bytecode), with a
 //              counted pass giving the memory-manager blocks a call holds beyond its caller's (target: 0);
+//   returns    10,000 calls of a script that returns a value with ret.v (each return reads the stack types the
+//              entry's check kept, never the check itself);
 //   variables  10,000 x {push a self variable, pop it into a local} against the same
 //              Variable_GetValue_Direct and RValue_SetWithIndex calls (target: at most 2x).
 // The programs are assembled by tools/formkit (python3), found through KV_SOURCE_DIR or by walking up from
@@ -93,11 +95,14 @@ VmBenchProgram& VmBench_Program()
     std::string text = ".version 15\n.function b_nop " + std::to_string(nop) + "\n.function b_blocks " +
                        std::to_string(blocks) + "\n";
     text += ".code ksl_Script_empty\n.script empty\n exit.i\n";
+    text += ".code ksl_Script_one\n.script one\n push.e 1\n conv.i.v\n ret.v\n";
     text += ".code ksl_Script_probe\n.script probe\n call.i b_blocks 0\n popz.v\n exit.i\n";
     text += ".code ksl_calls\n";
     for (int i = 0; i < kVmBenchCount; ++i) text += " push.e 1\n conv.i.v\n call.i b_nop 1\n popz.v\n";
     text += ".code ksl_scripts\n";
     for (int i = 0; i < kVmBenchCount; ++i) text += " call.i empty 0\n popz.v\n";
+    text += ".code ksl_returns\n";
+    for (int i = 0; i < kVmBenchCount; ++i) text += " call.i one 0\n popz.v\n";
     text += ".code ksl_probe\n";
     for (int i = 0; i < 1000; ++i) text += " call.i probe 0\n popz.v\n";
     text += ".code ksl_vars\n.locals a\n";
@@ -192,6 +197,8 @@ void BM_BytecodeScriptCalls(benchmark::State& state)
     RValue_Free(&result);
 }
 
+void BM_BytecodeScriptReturns(benchmark::State& state) { VmBench_Run(state, "ksl_returns"); }
+
 void BM_BytecodeSelfToLocal(benchmark::State& state) { VmBench_Run(state, "ksl_vars"); }
 
 void BM_CppSelfToLocal(benchmark::State& state)
@@ -221,6 +228,7 @@ void BM_CppSelfToLocal(benchmark::State& state)
 BENCHMARK(BM_BytecodeBuiltinCalls);
 BENCHMARK(BM_CppCallBuiltin);
 BENCHMARK(BM_BytecodeScriptCalls);
+BENCHMARK(BM_BytecodeScriptReturns);
 BENCHMARK(BM_BytecodeSelfToLocal);
 BENCHMARK(BM_CppSelfToLocal);
 

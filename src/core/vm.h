@@ -81,6 +81,10 @@ bool VM_VerifyEntry(VMBuffer* buffer, int32_t entry, int32_t* badOffset);
 // agree): their count, or -1 when the entry is not sound, offset is never reached or more than max items lie
 // there. It re-runs the whole check, so callers use it only on rare paths.
 int32_t VM_StackTypesAt(VMBuffer* buffer, int32_t entry, int32_t offset, uint8_t* types, int32_t max);
+// The same answer at a ret or exit, or at the end, read from what VM_VerifyEntry kept of the entry's check; the
+// check runs again only where it kept nothing (an entry never checked, a ret or exit that an entry checked
+// earlier reached first, more than six items there).
+int32_t VM_LeftoverTypes(VMBuffer* buffer, int32_t entry, int32_t offset, uint8_t* types, int32_t max);
 // Tests of the run-time guards clear it to run code the check would refuse; nothing else touches it.
 extern bool VM_VerifyStackTypes;
 // The item type a two-operand operation (op 8-16, 19, 20) pushes for a right operand of type right (T1) and a

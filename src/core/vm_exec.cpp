@@ -237,10 +237,10 @@ bool VmExec_HasItem(VMFrame* frame, uint8_t* sp, int32_t bytes, const char* hand
 }
 
 // Items the ending code leaves between sp and its call record (the value of a switch that exit leaves, items
-// below what ret returns, what code that runs off its end leaves) still hold references. The stack check knows
-// their types at each instruction, so they are released by type (those at the instruction at offset); the top
-// skip items stay. Nothing is freed unless the types account for every byte, with-block records included
-// (those stay for VM_WithUnwind).
+// below what ret returns, what code that runs off its end leaves) still hold references. The stack check kept
+// their types at each ret and exit and at the end, so they are released by type (those at the instruction at
+// offset); the top skip items stay. Nothing is freed unless the types account for every byte, with-block
+// records included (those stay for VM_WithUnwind).
 void VmExec_ReleaseLeftovers(VMFrame* frame, uint8_t* sp, int32_t skip, int32_t offset)
 {
     constexpr uint8_t kWith = 8;
@@ -248,7 +248,7 @@ void VmExec_ReleaseLeftovers(VMFrame* frame, uint8_t* sp, int32_t skip, int32_t 
     uint8_t* const floor = frame->record;
     if (sp >= floor || !frame->codeObject || !frame->buffer) return;
     uint8_t types[kMaxItems];
-    const int32_t count = VM_StackTypesAt(frame->buffer, frame->codeObject->blockOffset, offset, types, kMaxItems);
+    const int32_t count = VM_LeftoverTypes(frame->buffer, frame->codeObject->blockOffset, offset, types, kMaxItems);
     if (count < skip) return;  // -1 included: unknown types are left alone
     int64_t itemBytes = 0;
     int32_t withCount = 0;
@@ -888,7 +888,8 @@ uint8_t* DoRet(uint32_t word, uint8_t* sp, uint8_t*, VMFrame* frame)
             return sp;
         }
         if (!VmExec_HasItem(frame, sp, size, "DoRet")) return sp;
-        VmExec_ReleaseLeftovers(frame, sp, 1, frame->instructionOffset);
+        // With only the returned item above the record the check's types could free nothing.
+        if (sp + size < frame->record) VmExec_ReleaseLeftovers(frame, sp, 1, frame->instructionOffset);
         VM_StackItemToValue(type, sp, &value);
         sp += size;
     }

@@ -157,9 +157,10 @@ bool VMBuffer::Prepare(int32_t* badOffset)
     auto* table = static_cast<VMHandler*>(
         MemoryManager::Alloc(size_t(count) * sizeof(VMHandler) + sizeof(VMHandler), __FILE__, __LINE__, true));
     // The index block also holds, behind the index, one verdict per code word for the entries that start
-    // there (see VM_VerifyEntry), so the destructor frees both at once.
+    // there and the stacks the checks fixed at rets and exits (see VM_VerifyEntry), so the destructor frees
+    // them all at once.
     auto* index =
-        static_cast<int32_t*>(MemoryManager::Alloc((size_t(words) + 1) * 8, __FILE__, __LINE__, true));
+        static_cast<int32_t*>(MemoryManager::Alloc((size_t(words) + 1) * 16, __FILE__, __LINE__, true));
     for (int32_t w = 0; w < words; ++w) index[w] = -1;
     int32_t n = 0;
     for (int32_t o = 0; o < length; ++n) {
@@ -184,6 +185,14 @@ bool VMBuffer::Prepare(int32_t* badOffset)
 namespace {
 
 constexpr uint8_t kVmVerWith = 8;  // the with-block record: only pushenv makes it, only popenv consumes it
+
+// A stack kept for the returns: bits 0-3 the item count, then 4 bits per item type, top first. Two counts
+// say more: the check fixes no stack there, or more items lie there than a shape holds.
+constexpr int32_t kVmShapeItems = 6;
+constexpr int32_t kVmShapeNone = 14;
+constexpr int32_t kVmShapeDeep = 15;
+// A sound entry's verdict: this bit with the shape of the stack it leaves at the end.
+constexpr int32_t kVmVerdictSound = 0x40000000;
 
 bool VmVer_IsItem(int32_t t) { return t >= 0 && t <= 6; }
 bool VmVer_IsPlain(uint8_t t) { return t <= 4; }  // no reference held: may be copied or dropped as bytes
@@ -248,6 +257,38 @@ public:
             types[count++] = nodes_[size_t(node)].type;
         }
         return count;
+    }
+
+    // The stack at offset (or the end) after a sound run, packed: see kVmShapeItems.
+    int32_t ShapeAt(int32_t offset) const
+    {
+        int32_t node = offset >= buffer_->length ? (endMixed_ ? -1 : endNode_)
+                                                 : state_[size_t(buffer_->instructionIndex[offset / 4])] - 1;
+        if (node < 0) return kVmShapeNone;
+        int32_t shape = 0;
+        int32_t count = 0;
+        for (; node != 0; node = nodes_[size_t(node)].parent, ++count) {
+            if (count == kVmShapeItems) return kVmShapeDeep;
+            shape |= int32_t(nodes_[size_t(node)].type) << (4 + 4 * count);
+        }
+        return shape | count;
+    }
+
+    // After a sound run from entry: the stacks at the rets and exits it reaches, for the returns to read.
+    // The first entry to reach a ret or exit keeps it; the others' returns there ask the full check.
+    void KeepShapes(int32_t entry, int32_t* tags, int32_t* shapes) const
+    {
+        const int32_t words = buffer_->length / 4;
+        for (int32_t w = 0; w < words; ++w) {
+            const int32_t n = buffer_->instructionIndex[w];
+            if (n < 0 || state_[size_t(n)] == 0) continue;
+            const uint32_t word = Word(w * 4);
+            const uint32_t op = (word >> 24) & 31;
+            if (word >= 0xFF000000u || (op != 28 && op != 29)) continue;
+            if (tags[w] != 0) continue;
+            tags[w] = entry / 4 + 1;
+            shapes[w] = ShapeAt(w * 4);
+        }
     }
 
 private:
@@ -585,21 +626,58 @@ bool VM_VerifyEntry(VMBuffer* buffer, int32_t entry, int32_t* badOffset)
     if (verdict == 0) {
         VmVerifier verifier(buffer, words);
         int32_t bad = verifier.Run(entry);
-        verdict = bad < 0 ? 1 : -2 - bad;
+        if (bad < 0) {
+            int32_t* tags = buffer->instructionIndex + 2 * (words + 1);
+            verifier.KeepShapes(entry, tags, tags + (words + 1));
+            verdict = kVmVerdictSound | verifier.ShapeAt(buffer->length);
+        } else {
+            verdict = -2 - bad;
+        }
     }
-    if (verdict == 1) return true;
+    if (verdict > 0) return true;
     if (badOffset) *badOffset = -2 - verdict;
     return false;
 }
 
+namespace {
+
+bool VmVer_TypesQuerySound(const VMBuffer* buffer, int32_t entry, int32_t offset, const uint8_t* types)
+{
+    return buffer && buffer->handlers && types && entry >= 0 && entry < buffer->length && entry % 4 == 0 &&
+           offset >= 0 && offset <= buffer->length && offset % 4 == 0 && buffer->instructionIndex[entry / 4] >= 0 &&
+           (offset >= buffer->length || buffer->instructionIndex[offset / 4] >= 0);
+}
+
+}  // namespace
+
 int32_t VM_StackTypesAt(VMBuffer* buffer, int32_t entry, int32_t offset, uint8_t* types, int32_t max)
 {
-    if (!buffer || !buffer->handlers || !types || entry < 0 || entry >= buffer->length || entry % 4 != 0 ||
-        offset < 0 || offset > buffer->length || offset % 4 != 0 || buffer->instructionIndex[entry / 4] < 0 ||
-        (offset < buffer->length && buffer->instructionIndex[offset / 4] < 0))
-        return -1;
+    if (!VmVer_TypesQuerySound(buffer, entry, offset, types)) return -1;
     // Only a whole sound run fixes the stack at each instruction: a failed one may stop before the paths meet.
     VmVerifier verifier(buffer, buffer->length / 4);
     if (verifier.Run(entry) >= 0) return -1;
     return verifier.TypesAt(offset, types, max);
+}
+
+int32_t VM_LeftoverTypes(VMBuffer* buffer, int32_t entry, int32_t offset, uint8_t* types, int32_t max)
+{
+    if (!VmVer_TypesQuerySound(buffer, entry, offset, types)) return -1;
+    const int32_t slots = buffer->length / 4 + 1;
+    const int32_t* index = buffer->instructionIndex;
+    int32_t shape;
+    if (offset >= buffer->length) {
+        const int32_t verdict = index[slots + entry / 4];
+        if (verdict < 0) return -1;  // refused: no stack is fixed anywhere
+        if (verdict == 0) return VM_StackTypesAt(buffer, entry, offset, types, max);  // never checked
+        shape = verdict & ~kVmVerdictSound;
+    } else {
+        if (index[2 * slots + offset / 4] != entry / 4 + 1) return VM_StackTypesAt(buffer, entry, offset, types, max);
+        shape = index[3 * slots + offset / 4];
+    }
+    const int32_t count = shape & 15;
+    if (count == kVmShapeNone) return -1;
+    if (count == kVmShapeDeep) return VM_StackTypesAt(buffer, entry, offset, types, max);
+    if (count > max) return -1;
+    for (int32_t i = 0; i < count; ++i) types[i] = uint8_t((shape >> (4 + 4 * i)) & 15);
+    return count;
 }

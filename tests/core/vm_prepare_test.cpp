@@ -10,6 +10,7 @@
 #include "core/vm.h"
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -419,6 +420,83 @@ TEST_F(VmStackTypeTest, EachEntryOfASharedBlockStartsEmptyAndKeepsItsVerdict)
     EXPECT_EQ(wadtest::g_exitCalls, 1);
     EXPECT_NE(release_.text.find("Malformed bytecode in ksl_raw at 0x00000004"), std::string::npos);
     delete code;
+}
+
+// What a return reads of the stack types (kept by the entry's check) must be what the full check answers, at
+// every instruction and the end, whichever entries of a block were checked and in what order.
+TEST_F(VmStackTypeTest, KeptStackTypesAnswerAsTheFullCheck)
+{
+    const uint32_t call = 0xD9020000u;
+    const uint32_t id = uint32_t(countId_);
+    struct Row {
+        const char* what;
+        VmPrepCode body;
+        std::vector<int32_t> entries;  // checked in this order
+    };
+    const Row rows[] = {
+        {"every item type, seven items inside a with-block and six after it",
+         // push.d; push.e; conv.i.l; push.e; conv.i.f; push.s; call; push.e; push.e; set.i.i; push.e -1;
+         // pushenv +2; body: exit; popenv -1; exit
+         VmPrepCode{}.W(kVmTyPushD).D(1).W(VmTyPushE(1)).W(VmTyTwo(7, 2, 3)).W(VmTyPushE(2)).W(VmTyTwo(7, 2, 1))
+             .W(kVmTyPushS).W(0).W(call).W(id).W(VmTyPushE(1)).W(VmTyPushE(2)).W(VmTyTwo(21, 2, 2) | 0x0300u)
+             .W(VmTyPushE(-1)).W(VmTyBranch(kVmTyPushEnv, 2)).W(kVmTyExit).W(VmTyBranch(kVmTyPopEnv, -1))
+             .W(kVmTyExit),
+         {0}},
+        {"an exit inside a with-block, an item below its record",
+         VmPrepCode{}.W(kVmTyPushD).D(3).W(VmTyPushE(-1)).W(VmTyBranch(kVmTyPushEnv, 2)).W(kVmTyExit)
+             .W(VmTyBranch(kVmTyPopEnv, -1)).W(VmTyPopz(0)),
+         {0}},
+        {"one exit reached from two entries with different stacks",
+         VmPrepCode{}.W(VmTyPushE(1)).W(kVmTyExit), {0, 4}},
+        {"the same, the inner entry checked first",
+         VmPrepCode{}.W(VmTyPushE(1)).W(kVmTyExit), {4, 0}},
+        {"one ret reached from two entries, items below the returned one from the outer",
+         VmPrepCode{}.W(kVmTyPushS).W(0).W(VmTyPushE(5)).W(VmTyRet(2)), {0, 8}},
+        {"a ret of a real above a value and a string",
+         VmPrepCode{}.W(kVmTyPushS).W(0).W(call).W(id).W(kVmTyPushD).D(2).W(VmTyRet(0)), {0}},
+        {"paths that leave the end with different stacks, and an entry that leaves one",
+         VmPrepCode{}.W(VmTyPushE(0)).W(VmTyBranch(kVmTyBf, 2)).W(VmTyPushE(1)), {0, 8}},
+        {"an entry whose paths all exit never reaches the end",
+         VmPrepCode{}.W(VmTyPushE(1)).W(kVmTyExit), {0}},
+        {"an entry checked before the one that is asked about is not",
+         VmPrepCode{}.W(call).W(id).W(kVmTyExit).W(VmTyPushE(1)).W(kVmTyExit), {12}},
+    };
+    VmTyStrings strings;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        CCode* code = Make(row.body);
+        VMBuffer* buffer = code->code;
+        ASSERT_TRUE(buffer->Prepare());
+        std::vector<int32_t> starts;
+        for (int32_t o = 0; o < buffer->length; o += 4)
+            if (buffer->instructionIndex[o / 4] >= 0) starts.push_back(o);
+        auto compare = [&](const char* when) {
+            SCOPED_TRACE(when);
+            std::vector<int32_t> offsets = starts;
+            offsets.push_back(buffer->length);
+            for (int32_t entry : starts)
+                for (int32_t offset : offsets)
+                    for (int32_t max : {4096, 6, 1, 0}) {
+                        SCOPED_TRACE("entry " + std::to_string(entry) + " offset " + std::to_string(offset) +
+                                     " max " + std::to_string(max));
+                        uint8_t kept[4096], full[4096];
+                        std::memset(kept, 0xEE, sizeof kept);
+                        std::memset(full, 0xEE, sizeof full);
+                        const int32_t n = VM_LeftoverTypes(buffer, entry, offset, kept, max);
+                        ASSERT_EQ(n, VM_StackTypesAt(buffer, entry, offset, full, max));
+                        for (int32_t i = 0; i < n; ++i) EXPECT_EQ(int(kept[i]), int(full[i])) << "item " << i;
+                    }
+        };
+        compare("before any check");
+        for (int32_t entry : row.entries) {
+            int32_t bad = -1;
+            ASSERT_TRUE(VM_VerifyEntry(buffer, entry, &bad)) << "refused at " << bad;
+        }
+        compare("after the checks");
+        for (int32_t entry : starts) VM_VerifyEntry(buffer, entry, nullptr);  // refused ones included
+        compare("after checking every start");
+        delete code;
+    }
 }
 
 // Values sit wherever the items below them leave them, 4-byte boundaries included; what takes them as records
