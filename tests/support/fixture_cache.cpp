@@ -68,22 +68,24 @@ const std::string& FormkitSources()
     return text;
 }
 
-std::string Quote(const std::string& word)
+}  // namespace
+
+std::string ShellQuote(const std::string& word)
 {
     std::string out = "'";
     for (char c : word) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return out + "'";
 }
 
-// Runs a shell command whose standard output goes to standard error, so that a tool printing a folder
-// keeps its own output clean.
-bool Run(const std::string& command, std::string* error)
+bool RunFixtureCommand(const std::string& command, std::string* error)
 {
     const int rc = std::system(("(" + command + ") 1>&2").c_str());
     if (rc == 0) return true;
     if (error) *error = "failed (" + std::to_string(rc) + "): " + command;
     return false;
 }
+
+namespace {
 
 // Holds an exclusive lock on a file for its lifetime.
 class FileLock {
@@ -194,7 +196,7 @@ std::string ScriptFixture(const std::string& script, const std::string& args, st
     return CachedFixture(
         key,
         [&](const std::string& folder) {
-            return Run(Quote(Python()) + " -B " + Quote(path.string()) + " " + Quote(folder) + " " + args, error);
+            return RunFixtureCommand(ShellQuote(Python()) + " -B " + ShellQuote(path.string()) + " " + ShellQuote(folder) + " " + args, error);
         },
         error);
 }
@@ -208,9 +210,9 @@ std::string AssembledFixture(const std::string& source, const std::string& stem,
         [&](const std::string& folder) {
             const std::string out = folder + stem;
             WriteFile(out + ".kvs", source);
-            return Run("PYTHONPATH=" + Quote(SourceDir() + "/tools") + " " + Quote(Python()) + " -B -m formkit.asm " +
-                           Quote(out + ".kvs") + " -o " + Quote(out + ".win") + " --tables " + Quote(out + ".tab") +
-                           " --listing " + Quote(out + ".lst") + " " + options,
+            return RunFixtureCommand("PYTHONPATH=" + ShellQuote(SourceDir() + "/tools") + " " + ShellQuote(Python()) + " -B -m formkit.asm " +
+                           ShellQuote(out + ".kvs") + " -o " + ShellQuote(out + ".win") + " --tables " + ShellQuote(out + ".tab") +
+                           " --listing " + ShellQuote(out + ".lst") + " " + options,
                        error);
         },
         error);

@@ -23,6 +23,13 @@ std::string SourceDir();
 std::string CachedFixture(const std::string& key, const std::function<bool(const std::string& folder)>& make,
                           std::string* error = nullptr);
 
+// A word for the shell, in single quotes.
+std::string ShellQuote(const std::string& word);
+
+// Runs a shell command with its standard output sent to standard error, so that a tool printing a folder
+// keeps its own output clean. On failure, false and the command in *error.
+bool RunFixtureCommand(const std::string& command, std::string* error);
+
 // Runs <python> <source>/<script> <folder> <args> once per build; args are shell words, already quoted.
 std::string ScriptFixture(const std::string& script, const std::string& args = "", std::string* error = nullptr);
 

@@ -18,11 +18,7 @@ int main(int argc, char** argv)
     std::string folder, error;
     if (verb == "script") {
         std::string args;
-        for (int i = 3; i < argc; ++i) {
-            args += " '";
-            for (const char* c = argv[i]; *c; ++c) args += *c == '\'' ? std::string("'\\''") : std::string(1, *c);
-            args += "'";
-        }
+        for (int i = 3; i < argc; ++i) args += " " + kvtest::ShellQuote(argv[i]);
         folder = kvtest::ScriptFixture(argv[2], args, &error);
     } else {
         const std::string stem = argc > 3 ? argv[3] : std::filesystem::path(argv[2]).stem().string();

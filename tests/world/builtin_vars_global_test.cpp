@@ -575,7 +575,8 @@ TEST_F(BvGlobTest, CurrentTimeIsTheMicrosecondClockInWholeMilliseconds)
 // The calendar fields of time t at a fixed offset from UTC, as Python's datetime gives them.
 std::string BvGlob_PythonDate(long long t, int offsetMinutes)
 {
-    const std::string cmd = "'" + kvtest::Python() + "' -c \"import datetime as d; z = d.timezone(d.timedelta(minutes=" +
+    const std::string cmd = kvtest::ShellQuote(kvtest::Python()) +
+                            " -c \"import datetime as d; z = d.timezone(d.timedelta(minutes=" +
                             std::to_string(offsetMinutes) + ")); t = d.datetime.fromtimestamp(" + std::to_string(t) +
                             ", z); print(t.year, t.month, t.day, (t.weekday() + 1) % 7, t.hour, t.minute, t.second)\"";
     FILE* pipe = popen(cmd.c_str(), "r");

@@ -455,10 +455,10 @@ public:
             [&](const std::string& folder) {
                 kvtest::WriteFile(folder + "game.kvs", source.str());
                 kvtest::WriteFile(folder + "game.py", py.str());
-                const std::string cmd = "'" + kvtest::Python() + "' -B '" + folder + "game.py' '" + folder + "' 1>&2";
-                if (std::system(cmd.c_str()) == 0) return true;
-                error = "fixture script failed: " + cmd;
-                return false;
+                return kvtest::RunFixtureCommand(kvtest::ShellQuote(kvtest::Python()) + " -B " +
+                                                     kvtest::ShellQuote(folder + "game.py") + " " +
+                                                     kvtest::ShellQuote(folder),
+                                                 &error);
             },
             &error);
         if (dir.empty()) {
