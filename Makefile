@@ -68,8 +68,9 @@ build-bench/build.ninja:
 BENCHES := $(patsubst bench/%.cpp,bench_%,$(wildcard bench/*.cpp))
 
 bench: deps build-bench/build.ninja
-	cmake --build build-bench -j $(JOBS) --target $(BENCHES)
+	cmake --build build-bench -j $(JOBS) --target $(BENCHES) vm_run
 	@for b in $(BENCHES); do echo "== $$b"; build-bench/bench/$$b; done
+	@echo "== vm_vs_lua"; bench/vm_vs_lua
 
 clean:
 	rm -rf build build-sanitize build-tsan build-fuzz build-bench

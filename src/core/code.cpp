@@ -133,6 +133,7 @@ VMBuffer::~VMBuffer()
 {
     MemFree(handlers);
     MemFree(instructionIndex);
+    MemFree(steps);
     if (owned) MemFree(bytes);
 }
 

@@ -10,6 +10,7 @@
 struct CInstance;
 struct GameLinkCode;
 struct VMFrame;
+struct VMStep;
 
 // One instruction's handler: (instruction word, stack pointer, operand, running frame) -> new stack pointer.
 using VMHandler = uint8_t* (*)(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame);
@@ -36,6 +37,7 @@ public:
     uint8_t* bytes;
     VMHandler* handlers = nullptr;           // one per instruction, null until prepared
     int32_t* instructionIndex = nullptr;     // one per code word, null until prepared
+    VMStep* steps = nullptr;                 // one per instruction: its word decoded (see vm.h)
     bool owned;
 };
 

@@ -906,9 +906,11 @@ void* MemoryManager::ReAlloc(void* block, size_t size, const char* file, int lin
             if (current >= size) {
                 result = block;
             } else if (size < kMmLargestRequest) {
-                result = MmAllocate(size, true, &failed);
+                result = MmAllocate(size, false, &failed);
                 if (result) {
+                    // Only the new bytes need clearing: the rest is the old block's.
                     std::memcpy(result, block, current);
+                    std::memset(static_cast<char*>(result) + current, 0, size - current);
                     released = MmRelease(block);
                 }
             }

@@ -109,10 +109,21 @@ void ValueCore_Place(RValue* dest, const RValue* src)
     }
 }
 
+// Room asked for a block that grows past its end: the next size of the form 2^k or 1.5 * 2^k, so that a row
+// filled one element at a time moves O(log n) times. The size is a function of bytes alone: while it stays in
+// one step the manager hands the same block back.
+size_t ValueCore_GrowthRoom(size_t bytes)
+{
+    size_t room = 128;
+    while (room < bytes) room = (room & (room - 1)) ? (room / 3) * 4 : room + room / 2;
+    return room;
+}
+
 // Grows a block from oldBytes to bytes; the new part always reads as zero (rows of length 0, real 0).
 bool ValueCore_GrowBlock(void** block, size_t oldBytes, size_t bytes)
 {
-    void* grown = MemoryManager::ReAlloc(*block, bytes, __FILE__, __LINE__);
+    const size_t room = oldBytes > 0 ? ValueCore_GrowthRoom(bytes) : bytes;
+    void* grown = MemoryManager::ReAlloc(*block, room, __FILE__, __LINE__);
     if (!grown) return false;
     std::memset(static_cast<char*>(grown) + oldBytes, 0, bytes - oldBytes);
     *block = grown;

@@ -19,6 +19,40 @@ constexpr int32_t VM_STACK_MARGIN = 4096 + 1024;
 constexpr int64_t VM_STACK_LIMIT = 64ll << 20;
 constexpr int32_t VM_NESTING_LIMIT = 256;
 
+// Forms the dispatch loop runs itself when their values allow (plain reals, locals with slots); everything
+// else, and every failure, goes to the instruction's handler, which gives the same result or report.
+enum : uint8_t {
+    VM_FORM_HANDLER = 0,
+    VM_FORM_PUSH_INT,     // push.e, pushi.e, push.i: a constant ".i"
+    VM_FORM_PUSH_LOCAL,   // pushl.v of a plain local slot
+    VM_FORM_POP_LOCAL,    // pop.v.v into a plain local slot
+    VM_FORM_INT_TO_VAR,   // conv.i.v
+    VM_FORM_ARITH,        // add, sub, mul, div of ".v", ".d" and ".i" items
+    VM_FORM_MOD,          // mod of the same
+    VM_FORM_COMPARE,      // set (kinds lt ... gt) of the same
+    VM_FORM_BRANCH,       // b
+    VM_FORM_BRANCH_TRUE,  // bt
+    VM_FORM_BRANCH_FALSE, // bf
+    VM_FORM_DISCARD,      // popz.v
+    VM_FORM_PUSH_ARG,     // pushb.v of argument0 ... argument15
+    VM_FORM_END,          // the step past the last instruction: the code ran off its end
+    VM_FORM_COUNT
+};
+
+// One per prepared instruction, in instruction order: the word decoded once.
+struct VMStep {
+    VMHandler handler;
+    uint32_t word;     // the plain word (a planted breakpoint's replaced word)
+    int32_t at;        // byte offset of the instruction
+    int32_t next;      // byte offset of the following instruction
+    int32_t value;     // the form's operand: constant, local slot, branch target offset
+    int32_t target;    // a branch's target instruction number
+    uint8_t form;      // VM_FORM_*
+    uint8_t right;     // two-operand forms: the sizes of the top item and of the one below it
+    uint8_t left;
+};
+static_assert(sizeof(VMStep) == 32, "a step is half a cache line");
+
 // One per running VM_Exec, on the machine stack, chained through older/newer.
 struct VMFrame {
     VMFrame* newer;
@@ -42,6 +76,7 @@ struct VMFrame {
     int32_t codeLength;
     int32_t instructionOffset;
     VMHandler* handlers;
+    const VMStep* steps;
     int32_t* instructionIndex;
     bool stopped;   // an error stopped the frame: every record unwinds
     bool overflow;  // the stack passed its limit
@@ -129,6 +164,9 @@ uint8_t* VM_CallScript(int32_t scriptIndex, int32_t argc, uint8_t* sp, VMFrame* 
                        RValue* value);
 uint8_t* VM_PopFrame(uint8_t* sp, VMFrame* frame);
 QZObjectBase* VM_CreateLocals(int32_t slotCount);
+// The running code's locals. Code that declares none runs without an object until something names a local:
+// then it gets its empty one, so that a call of such a script allocates nothing.
+QZObjectBase* VM_FrameLocals(VMFrame* frame);
 // Frees the item of type type at sp (strings and values release what they hold).
 void VM_FreeItem(int32_t type, uint8_t* sp);
 // The 16-byte value of the item of type type at sp (the item's reference moves into it).

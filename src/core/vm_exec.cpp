@@ -1,8 +1,11 @@
 // The interpreter core: VM_Exec, the dispatch loops, the value stack, script calls and returns, branches and
 // the calls of built-in and extension functions.
+#include <cmath>
 #include <cstdarg>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "core/arguments.h"
 #include "core/console.h"
@@ -139,6 +142,7 @@ void VmExec_Enter(VMFrame* frame, CCode* code)
     frame->position = code->blockOffset;
     frame->instructionOffset = code->blockOffset;
     frame->handlers = buffer->handlers;
+    frame->steps = buffer->steps;
     frame->instructionIndex = buffer->instructionIndex;
     frame->nextInstruction = buffer->instructionIndex[code->blockOffset / 4];
 }
@@ -316,9 +320,30 @@ bool VmExec_StepStops(VMFrame* frame, int32_t offset)
     return true;
 }
 
-// The dispatch: prepared handlers in instruction order, or by word under the debugger.
-template <bool byWord>
-uint8_t* VmExec_Loop(VMFrame* frame, uint8_t* sp)
+// Code ran off its end: top-level code is done (false); a called script returns real 0 to its caller (true:
+// the caller goes on).
+bool VmExec_CodeEnded(VMFrame* frame, uint8_t** sp)
+{
+    if (frame->callDepth == 0) {
+        // Top-level code that runs off its end leaves what it left for nobody.
+        if (!frame->ended) VmExec_ReleaseLeftovers(frame, *sp, 0, frame->codeLength);
+        return false;
+    }
+    VmExec_ReleaseLeftovers(frame, *sp, 0, frame->codeLength);
+    *sp = VM_PopFrame(*sp, frame);
+    *sp = VmExec_PushReal(*sp, 0.0);
+    return true;
+}
+
+// Long loops still let the platform's messages through.
+void VmExec_CountBranch()
+{
+    if ((VM_BranchCount++ & 0xFFFu) == 0xFFFu) ProcessMessages();
+}
+
+// The dispatch under the debugger: handlers by the word, so that breakpoints written into prepared code take
+// effect, and steps stop where the debugger asked.
+uint8_t* VmExec_DebugLoop(VMFrame* frame, uint8_t* sp)
 {
     for (;;) {
         while (!frame->stopped && frame->position < frame->codeLength) {
@@ -333,40 +358,300 @@ uint8_t* VmExec_Loop(VMFrame* frame, uint8_t* sp)
                 }
                 --VM_InstructionBudget;
             }
-            if constexpr (byWord) {
-                // Code that runs long within one frame still serves the debugger, twice a second at most.
-                if (DebugServer && ++VM_DebugPollCounter > 20000) {
-                    VM_DebugPollCounter = 0;
-                    if (Timing_Time() - Debug_LastPollTime > 500000) TickDebugger();
-                }
+            // Code that runs long within one frame still serves the debugger, twice a second at most.
+            if (DebugServer && ++VM_DebugPollCounter > 20000) {
+                VM_DebugPollCounter = 0;
+                if (Timing_Time() - Debug_LastPollTime > 500000) TickDebugger();
             }
             const int32_t at = frame->position;
             frame->instructionOffset = at;
             uint32_t word = VmExec_Word(frame->code + at);
-            // Outside the debugger a planted breakpoint runs as the instruction it replaced.
-            if (!byWord && word >= 0xFF000000u) word = VM_PlainWord(frame->code + at);
-            if (byWord && DebugServer && VmExec_StepStops(frame, at)) word = 0xFF0F0000u;
+            if (DebugServer && VmExec_StepStops(frame, at)) word = 0xFF0F0000u;
             uint8_t* operand = frame->code + at + 4;
             frame->position = at + 4 + ((word & 0x40000000u) ? VM_OperandSize[(word >> 16) & 15] : 0);
-            VMHandler handler = frame->handlers[frame->nextInstruction++];
-            // Breakpoint words written into prepared code take effect only under the debugger.
-            if (byWord) handler = VM_OpHandlers[(word >> 24) & 31];
-            sp = handler(word, sp, operand, frame);
+            ++frame->nextInstruction;
+            sp = VM_OpHandlers[(word >> 24) & 31](word, sp, operand, frame);
             if (JS_PendingException.pending) sp = VM_TakePendingException(sp, frame);
         }
-        if (frame->stopped) break;
-        if (frame->callDepth == 0) {
-            // Top-level code that runs off its end leaves what it left for nobody.
-            if (!frame->ended) VmExec_ReleaseLeftovers(frame, sp, 0, frame->codeLength);
-            break;
-        }
-        // A called script that ends without ret gives real 0.
-        VmExec_ReleaseLeftovers(frame, sp, 0, frame->codeLength);
-        sp = VM_PopFrame(sp, frame);
-        sp = VmExec_PushReal(sp, 0.0);
+        if (frame->stopped || !VmExec_CodeEnded(frame, &sp)) break;
     }
     return sp;
 }
+
+// The real of an item of a numeric form by its size (".v" 16, ".d" 8, ".i" 4); false for a ".v" that holds
+// anything but a real.
+inline bool VmExec_ItemReal(int32_t size, const uint8_t* p, double* out)
+{
+    if (size == 16) {
+        uint32_t kind;
+        std::memcpy(&kind, p + offsetof(RValue, kind), 4);
+        if ((kind & RVALUE_KIND_MASK) != VALUE_REAL) return false;
+        std::memcpy(out, p, 8);
+        return true;
+    }
+    if (size == 8) {
+        std::memcpy(out, p, 8);
+        return true;
+    }
+    int32_t i;
+    std::memcpy(&i, p, 4);
+    *out = double(i);
+    return true;
+}
+
+// Kinds a plain copy of the 16 bytes moves whole: nothing is counted or released for them.
+inline bool VmExec_PlainKind(uint32_t kind)
+{
+    kind &= RVALUE_KIND_MASK;
+    return kind == VALUE_REAL || kind == VALUE_BOOL || kind == VALUE_INT64;
+}
+
+// 16-byte items move as two 8-byte halves: a value written that way and read back whole would wait for
+// the two stores to drain instead of taking them from the store buffer.
+inline void VmExec_Move16(void* to, const void* from)
+{
+    uint64_t payload, tag;
+    std::memcpy(&payload, from, 8);
+    std::memcpy(&tag, static_cast<const uint8_t*>(from) + 8, 8);
+    std::memcpy(to, &payload, 8);
+    std::memcpy(static_cast<uint8_t*>(to) + 8, &tag, 8);
+}
+
+inline uint8_t* VmExec_StoreReal(uint8_t* at, double d)
+{
+    constexpr uint64_t kRealTag = uint64_t(VALUE_REAL) << 32;  // flags 0, kind real
+    std::memcpy(at, &d, 8);
+    std::memcpy(at + 8, &kRealTag, 8);
+    return at;
+}
+
+// The remainder with the sign of the dividend, as fmod gives it; integral operands (the usual case) take the
+// integer division, which gives the same bits.
+inline double VmExec_Remainder(double a, double b)
+{
+    constexpr double kInt32 = 2147483648.0;
+    if (std::fabs(a) < kInt32 && std::fabs(b) < kInt32) {
+        const auto ia = int32_t(a), ib = int32_t(b);
+        if (double(ia) == a && double(ib) == b) {
+            const int32_t r = ib == -1 ? 0 : ia % ib;
+            return r != 0 ? double(r) : std::copysign(0.0, a);
+        }
+    }
+    return std::fmod(a, b);
+}
+
+// The dispatch outside the debugger. The forms of VMStep run here when their items allow; any other case,
+// and every instruction without a form, runs its handler. The instruction number lives in a register and the
+// frame's position is written only where a handler or a check may read it. With GCC and clang each form
+// dispatches the next itself (one indirect jump per form predicts far better than one shared jump).
+#if defined(__GNUC__)
+#define KV_VM_THREADED 1
+#else
+#define KV_VM_THREADED 0
+#endif
+
+#define VM_FORM(f) \
+    case f:        \
+    label_##f:
+#if KV_VM_THREADED
+#define VM_NEXT_AT(target)                                                                                    \
+    do {                                                                                                      \
+        n = (target);                                                                                         \
+        step = steps + n;                                                                                     \
+        if (__builtin_expect(sp < low || VM_InstructionBudget >= 0, 0)) goto dispatch;                        \
+        goto* kForms[step->form];                                                                             \
+    } while (0)
+#else
+#define VM_NEXT_AT(target) \
+    do {                   \
+        n = (target);      \
+        goto dispatch;     \
+    } while (0)
+#endif
+#define VM_NEXT() VM_NEXT_AT(n + 1)
+
+uint8_t* VmExec_Run(VMFrame* frame, uint8_t* sp)
+{
+#if KV_VM_THREADED
+    // In the order of the VM_FORM_* values.
+    static void* const kForms[] = {
+        &&label_VM_FORM_HANDLER,     &&label_VM_FORM_PUSH_INT,     &&label_VM_FORM_PUSH_LOCAL,
+        &&label_VM_FORM_POP_LOCAL,   &&label_VM_FORM_INT_TO_VAR,   &&label_VM_FORM_ARITH,
+        &&label_VM_FORM_MOD,         &&label_VM_FORM_COMPARE,      &&label_VM_FORM_BRANCH,
+        &&label_VM_FORM_BRANCH_TRUE, &&label_VM_FORM_BRANCH_FALSE, &&label_VM_FORM_DISCARD,
+        &&label_VM_FORM_PUSH_ARG,    &&label_VM_FORM_END,
+    };
+    static_assert(std::size(kForms) == VM_FORM_COUNT, "one label per form");
+#endif
+    const VMStep* steps = frame->steps;
+    const VMStep* step = nullptr;
+    int32_t n = frame->nextInstruction;
+    const uint8_t* low = frame->stackBlock + VM_STACK_MARGIN;
+    if (frame->stopped) return sp;
+    if (frame->position >= frame->codeLength) goto ended;
+
+dispatch:
+    step = steps + n;
+    if (sp < low || VM_InstructionBudget >= 0) {
+        frame->position = step->at;
+        frame->nextInstruction = n;
+        if (sp < low) {
+            sp = VM_GrowStack(sp, frame);
+            if (frame->stopped) return sp;
+            low = frame->stackBlock + VM_STACK_MARGIN;
+        }
+        if (VM_InstructionBudget >= 0) {
+            if (VM_InstructionBudget == 0) {
+                VM_StopFrame(frame);
+                return sp;
+            }
+            --VM_InstructionBudget;
+        }
+    }
+    switch (step->form) {
+    VM_FORM(VM_FORM_PUSH_INT)
+        sp -= 4;
+        std::memcpy(sp, &step->value, 4);
+        VM_NEXT();
+    VM_FORM(VM_FORM_PUSH_LOCAL) {
+        const QZObjectBase* locals = frame->locals;
+        if (!locals || !locals->slots || step->value >= locals->slotCount) goto handler;
+        const RValue* slot = &locals->slots[step->value];
+        if (!VmExec_PlainKind(slot->kind)) goto handler;
+        sp -= 16;
+        VmExec_Move16(sp, slot);
+        VM_NEXT();
+    }
+    VM_FORM(VM_FORM_POP_LOCAL) {
+        QZObjectBase* locals = frame->locals;
+        if (!locals || !locals->slots || step->value >= locals->slotCount || g_GameData.scriptObjectModel ||
+            VM_ItemFloor(frame) - sp < 16)
+            goto handler;
+        RValue* slot = &locals->slots[step->value];
+        uint32_t kind;
+        std::memcpy(&kind, sp + offsetof(RValue, kind), 4);
+        if (!VmExec_PlainKind(kind) || RValue_NeedsFree(slot)) goto handler;
+        VmExec_Move16(slot, sp);
+        sp += 16;
+        VM_NEXT();
+    }
+    VM_FORM(VM_FORM_INT_TO_VAR) {
+        if (VM_ItemFloor(frame) - sp < 4) goto handler;
+        int32_t i;
+        std::memcpy(&i, sp, 4);
+        sp = VmExec_StoreReal(sp + 4 - 16, double(i));
+        VM_NEXT();
+    }
+    VM_FORM(VM_FORM_ARITH) {
+        const int32_t r = step->right, l = step->left;
+        double a, b;
+        if (VM_ItemFloor(frame) - sp < r + l || !VmExec_ItemReal(r, sp, &b) || !VmExec_ItemReal(l, sp + r, &a))
+            goto handler;
+        double d;
+        switch (step->value) {
+        case 12: d = a + b; break;
+        case 13: d = a - b; break;
+        case 8: d = a * b; break;
+        default: d = a / b; break;
+        }
+        sp = VmExec_StoreReal(sp + r + l - 16, d);
+        VM_NEXT();
+    }
+    VM_FORM(VM_FORM_MOD) {
+        const int32_t r = step->right, l = step->left;
+        double a, b;
+        if (VM_ItemFloor(frame) - sp < r + l || !VmExec_ItemReal(r, sp, &b) || !VmExec_ItemReal(l, sp + r, &a))
+            goto handler;
+        if (std::fabs(b) < 1e-10) goto handler;  // the handler reports the division by zero
+        sp = VmExec_StoreReal(sp + r + l - 16, VmExec_Remainder(a, b));
+        VM_NEXT();
+    }
+    VM_FORM(VM_FORM_COMPARE) {
+        const int32_t r = step->right, l = step->left;
+        double a, b;
+        if (VM_ItemFloor(frame) - sp < r + l || !VmExec_ItemReal(r, sp, &b) || !VmExec_ItemReal(l, sp + r, &a))
+            goto handler;
+        const double diff = a - b, e = Math_Epsilon;
+        bool out = false;
+        if (!std::isnan(diff)) {
+            switch (step->value) {
+            case 1: out = diff < -e; break;
+            case 2: out = diff <= e; break;
+            case 3: out = diff >= -e && diff <= e; break;
+            case 4: out = diff < -e || diff > e; break;
+            case 5: out = diff >= -e; break;
+            default: out = diff > e; break;
+            }
+        }
+        const int32_t answer = out ? 1 : 0;
+        sp += r + l - 4;
+        std::memcpy(sp, &answer, 4);
+        VM_NEXT();
+    }
+    VM_FORM(VM_FORM_BRANCH)
+        VmExec_CountBranch();
+        VM_NEXT_AT(step->target);
+    VM_FORM(VM_FORM_BRANCH_TRUE)
+    VM_FORM(VM_FORM_BRANCH_FALSE) {
+        if (VM_ItemFloor(frame) - sp < 4) goto handler;
+        VmExec_CountBranch();
+        int32_t v;
+        std::memcpy(&v, sp, 4);
+        sp += 4;
+        if ((v != 0) == (step->form == VM_FORM_BRANCH_TRUE)) VM_NEXT_AT(step->target);
+        VM_NEXT();
+    }
+    VM_FORM(VM_FORM_DISCARD) {
+        if (VM_ItemFloor(frame) - sp < 16) goto handler;
+        uint32_t kind;
+        std::memcpy(&kind, sp + offsetof(RValue, kind), 4);
+        if ((kind & RVALUE_KIND_MASK) == VALUE_UNSET || ((kind - 1) & RVALUE_KIND_MASK) < 4) goto handler;
+        sp += 16;
+        VM_NEXT();
+    }
+    VM_FORM(VM_FORM_PUSH_ARG) {
+        if (step->value >= VM_ArgCount || !VM_Args || !VmExec_PlainKind(VM_Args[step->value].kind)) goto handler;
+        sp -= 16;
+        VmExec_Move16(sp, &VM_Args[step->value]);
+        VM_NEXT();
+    }
+    VM_FORM(VM_FORM_END)
+        frame->position = frame->codeLength;
+        frame->nextInstruction = n;
+        goto ended;
+    VM_FORM(VM_FORM_HANDLER)
+    default:
+        goto handler;
+    }
+
+handler:
+    frame->instructionOffset = step->at;
+    frame->position = step->next;
+    frame->nextInstruction = n + 1;
+    sp = step->handler(step->word, sp, frame->code + step->at + 4, frame);
+    if (JS_PendingException.pending) sp = VM_TakePendingException(sp, frame);
+    if (frame->stopped) return sp;
+    if (frame->position >= frame->codeLength) goto ended;
+    // A call or a return may have switched the code, a grown stack moved it.
+    steps = frame->steps;
+    n = frame->nextInstruction;
+    low = frame->stackBlock + VM_STACK_MARGIN;
+    goto dispatch;
+
+ended:
+    if (!VmExec_CodeEnded(frame, &sp)) return sp;
+    if (frame->stopped) return sp;
+    if (frame->position >= frame->codeLength) goto ended;
+    steps = frame->steps;
+    n = frame->nextInstruction;
+    low = frame->stackBlock + VM_STACK_MARGIN;
+    goto dispatch;
+}
+
+#undef VM_FORM
+#undef VM_NEXT
+#undef VM_NEXT_AT
+#undef KV_VM_THREADED
 
 }  // namespace
 
@@ -536,6 +821,23 @@ uint8_t* VM_GrowStack(uint8_t* sp, VMFrame* frame)
     return sp + delta;
 }
 
+namespace {
+
+// A new call's locals: none yet for code that declares none (the object model's calls always get one).
+QZObjectBase* VmExec_CallLocals(const CCode* code)
+{
+    if (code->localCount <= 0 && !g_GameData.scriptObjectModel) return nullptr;
+    return VM_CreateLocals(code->localCount);
+}
+
+}  // namespace
+
+QZObjectBase* VM_FrameLocals(VMFrame* frame)
+{
+    if (!frame->locals) frame->locals = VM_CreateLocals(0);
+    return frame->locals;
+}
+
 QZObjectBase* VM_CreateLocals(int32_t slotCount)
 {
     QZObjectBase* locals = ObjectBase_Alloc(slotCount < 0 ? 0 : slotCount, int32_t(VALUE_UNSET), true);
@@ -594,7 +896,7 @@ uint8_t* VM_CallScript(int32_t scriptIndex, int32_t argc, uint8_t* sp, VMFrame* 
     // The depth counts the new record before the locals are made, so the block log sees the whole chain.
     ++frame->callDepth;
     frame->localsSupplied = locals ? 1 : 0;
-    frame->locals = locals ? locals : VM_CreateLocals(code->localCount);
+    frame->locals = locals ? locals : VmExec_CallLocals(code);
     frame->localsBytes += localsBytes;
     VM_SetLocalValue(frame->locals, value);
     if (Profiler_Active) Profiler_Enter(1, scriptIndex);
@@ -620,6 +922,7 @@ uint8_t* VM_PopFrame(uint8_t* /*sp*/, VMFrame* frame)
     frame->code = record->buffer->bytes;
     frame->codeLength = record->buffer->length;
     frame->handlers = record->buffer->handlers;
+    frame->steps = record->buffer->steps;
     frame->instructionIndex = record->buffer->instructionIndex;
     frame->debugLines = record->debugLines;
     frame->source = record->source;
@@ -713,11 +1016,11 @@ bool VM_Exec(CCode* code, CInstance* self, CInstance* other, RValue* result, QZO
     if (runs) {
         VmExec_Enter(&frame, code);
         frame.localsSupplied = locals ? 1 : 0;
-        frame.locals = locals ? locals : VM_CreateLocals(code->localCount);
+        frame.locals = locals ? locals : VmExec_CallLocals(code);
         frame.localsBytes = VmExec_LocalsBytes(code);
         VM_SetLocalValue(frame.locals, value);
         // Two loops: the plain one pays for no debugger checks.
-        sp = DebugServer ? VmExec_Loop<true>(&frame, sp) : VmExec_Loop<false>(&frame, sp);
+        sp = DebugServer ? VmExec_DebugLoop(&frame, sp) : VmExec_Run(&frame, sp);
         // A stopped frame unwinds every record: their locals and arguments are freed.
         while (frame.callDepth > 0) sp = VM_PopFrame(sp, &frame);
         VM_WithUnwind(&frame, nullptr);
@@ -749,11 +1052,6 @@ bool VM_Exec(CCode* code, CInstance* self, CInstance* other, RValue* result, QZO
 // ---- handlers: branches ----
 
 namespace {
-
-void VmExec_CountBranch()
-{
-    if ((VM_BranchCount++ & 0xFFFu) == 0xFFFu) ProcessMessages();
-}
 
 uint8_t* VmExec_Jump(uint32_t word, uint8_t* sp, VMFrame* frame)
 {

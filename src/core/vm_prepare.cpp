@@ -5,6 +5,7 @@
 
 #include "core/functions.h"
 #include "core/memory_manager.h"
+#include "core/variables.h"
 #include "core/vm.h"
 #include "net/net.h"
 #include "world/loader.h"
@@ -99,6 +100,87 @@ VMHandler VmPrep_Handler(uint32_t word, const uint8_t* operand)
     return VM_OpHandlers[op];
 }
 
+// N when built-in variable index is argumentN (0 ... 15), else -1.
+int32_t VmPrep_ArgumentNumber(int32_t index)
+{
+    const BuiltinVariable* entry = Variable_BuiltIn_Entry(index);
+    if (!entry || !entry->name || std::strncmp(entry->name, "argument", 8) != 0) return -1;
+    const char* digits = entry->name + 8;
+    if (digits[0] < '0' || digits[0] > '9') return -1;
+    int32_t n = digits[0] - '0';
+    if (digits[1] >= '0' && digits[1] <= '9' && n == 1) n = 10 + (digits[1] - '0');
+    else if (digits[1] != '\0') return -1;
+    if (digits[1] != '\0' && digits[2] != '\0') return -1;
+    return n < 16 ? n : -1;
+}
+
+// Item types the numeric forms take: ".d", ".i" and ".v", one of them a ".v" (so that the result is one).
+bool VmPrep_NumericPair(int32_t t1, int32_t t2)
+{
+    auto numeric = [](int32_t t) { return t == 0 || t == 2 || t == 5; };
+    return numeric(t1) && numeric(t2) && (t1 == 5 || t2 == 5);
+}
+
+// The step of the instruction at offset, whose handler the table already holds; its branch target's number
+// comes from the finished index.
+VMStep VmPrep_Step(const VMBuffer* buffer, int32_t offset, int32_t size, VMHandler handler)
+{
+    const uint32_t word = VmPrep_Word(buffer->bytes + offset);
+    const uint8_t* operand = buffer->bytes + offset + 4;
+    VMStep step{};
+    step.handler = handler;
+    step.word = word;
+    step.at = offset;
+    step.next = offset + size;
+    if (word >= 0xFF000000u) return step;
+    const int32_t op = int32_t(word >> 24) & 31;
+    const int32_t t1 = int32_t(word >> 16) & 15, t2 = int32_t(word >> 20) & 15;
+    const bool hasOperand = (word & 0x40000000u) != 0;
+    int32_t operandWord = 0;
+    if (hasOperand) std::memcpy(&operandWord, operand, 4);
+    const bool plainLocal = (uint32_t(operandWord) & 0x80000000u) != 0 && (operandWord & 0x0FFFFFFF) >= 100000;
+    if (handler == DoPushI) {
+        step.form = VM_FORM_PUSH_INT;
+        step.value = int16_t(word & 0xFFFF);
+    } else if (handler == DoPush && t1 == 15) {
+        step.form = VM_FORM_PUSH_INT;
+        step.value = int16_t(word & 0xFFFF);
+    } else if (handler == DoPush && t1 == 2 && hasOperand) {
+        step.form = VM_FORM_PUSH_INT;
+        step.value = operandWord;
+    } else if (handler == VM_OpHandlers[1] && hasOperand && (operandWord & 0x0FFFFFFF) >= 100000) {
+        step.form = VM_FORM_PUSH_LOCAL;
+        step.value = (operandWord & 0x0FFFFFFF) - 100000;
+    } else if (handler == DoPopLocal && plainLocal && (operandWord & 0x20000000)) {
+        step.form = VM_FORM_POP_LOCAL;
+        step.value = (operandWord & 0x0FFFFFFF) - 100000;
+    } else if (handler == DoConvIntToVar) {
+        step.form = VM_FORM_INT_TO_VAR;
+    } else if ((handler == DoAdd || handler == DoSub || handler == DoMul || handler == DoDiv || handler == DoMod) &&
+               (word & 0x0F00u) == 0 && VmPrep_NumericPair(t1, t2)) {
+        step.form = handler == DoMod ? VM_FORM_MOD : VM_FORM_ARITH;
+        step.value = op;
+    } else if (handler == DoSet && VmPrep_NumericPair(t1, t2) && ((word >> 8) & 15) >= 1 && ((word >> 8) & 15) <= 6) {
+        step.form = VM_FORM_COMPARE;
+        step.value = int32_t(word >> 8) & 15;
+    } else if (handler == DoB || handler == DoBt || handler == DoBf) {
+        step.form = handler == DoB ? VM_FORM_BRANCH : handler == DoBt ? VM_FORM_BRANCH_TRUE : VM_FORM_BRANCH_FALSE;
+        step.value = offset + (int32_t(word << 9) >> 9) * 4;
+        step.target = buffer->instructionIndex[step.value / 4];
+    } else if (handler == DoPopNull && t1 == 5) {
+        step.form = VM_FORM_DISCARD;
+    } else if (handler == VM_OpHandlers[3] && hasOperand) {
+        const int32_t argument = VmPrep_ArgumentNumber(operandWord & 0x0FFFFFFF);
+        if (argument >= 0) {
+            step.form = VM_FORM_PUSH_ARG;
+            step.value = argument;
+        }
+    }
+    step.right = uint8_t(VM_StackItemSize(t1));
+    step.left = uint8_t(VM_StackItemSize(t2));
+    return step;
+}
+
 }  // namespace
 
 uint32_t VM_PlainWord(const uint8_t* p)
@@ -171,6 +253,19 @@ bool VMBuffer::Prepare(int32_t* badOffset)
     }
     index[words] = count;
     instructionIndex = index;
+    // The steps, with one past the last so that code run off its end indexes a step too.
+    auto* decoded =
+        static_cast<VMStep*>(MemoryManager::Alloc((size_t(count) + 1) * sizeof(VMStep), __FILE__, __LINE__, true));
+    n = 0;
+    for (int32_t o = 0; o < length; ++n) {
+        int32_t size = VmPrep_Size(bytes, length, o);
+        decoded[n] = VmPrep_Step(this, o, size, table[n]);
+        o += size;
+    }
+    decoded[count].form = VM_FORM_END;
+    decoded[count].at = length;
+    decoded[count].next = length;
+    steps = decoded;
     handlers = table;
     return true;
 }

@@ -49,8 +49,9 @@ uint8_t* VmStack_PushValue(uint8_t* sp, const RValue* v)
 RValue* VmStack_LocalSlot(VMFrame* frame, uint32_t reference)
 {
     int32_t slot = int32_t(reference & 0x0FFFFFFFu) - 100000;
-    if (!frame->locals || slot < 0) return nullptr;
-    return ObjectBase_GetSlot(frame->locals, slot);
+    QZObjectBase* locals = VM_FrameLocals(frame);
+    if (!locals || slot < 0) return nullptr;
+    return ObjectBase_GetSlot(locals, slot);
 }
 
 // push.l and push.g: a copy of the slot (a string or array gains a reference).

@@ -216,7 +216,7 @@ QZObjectBase* VmVars_ToObject(VMFrame* frame, RValue* value, int32_t id, int32_t
 RValue* VmVars_ClosureSlot(VMFrame* frame, int32_t id, bool* chainEnded)
 {
     const int32_t depth = (id >> 8) & 0xFF, slot = id & 0xFF;
-    QZObjectBase* scope = frame->locals;
+    QZObjectBase* scope = VM_FrameLocals(frame);
     for (int32_t i = 0; i < depth && scope; ++i) scope = scope->scopeNext;
     *chainEnded = scope == nullptr;
     if (!scope) {
@@ -229,7 +229,7 @@ RValue* VmVars_ClosureSlot(VMFrame* frame, int32_t id, bool* chainEnded)
 // Scope -12: the innermost locals object up the chain that holds the variable.
 QZObjectBase* VmVars_LocalsHolding(VMFrame* frame, int32_t id)
 {
-    for (QZObjectBase* scope = frame->locals; scope; scope = scope->scopeNext)
+    for (QZObjectBase* scope = VM_FrameLocals(frame); scope; scope = scope->scopeNext)
         if (VmVars_LocalHolder(scope, id)) return scope;
     return nullptr;
 }
@@ -376,9 +376,9 @@ uint8_t* VM_PushVariable(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* 
             instance = frame->self;
         }
         break;
-    case -7: found = VmVars_LocalGet(frame->locals, ref.id, ref.index, &out); break;
+    case -7: found = VmVars_LocalGet(VM_FrameLocals(frame), ref.id, ref.index, &out); break;
     case -8: {
-        RValue* slot = VmVars_LocalHolder(frame->locals, ref.id);
+        RValue* slot = VmVars_LocalHolder(VM_FrameLocals(frame), ref.id);
         if (slot && RValue_ArrayGet(&out, slot, ref.index) && !VmVars_IsUnset(&out)) {
             found = true;
             nameScope = -7;
@@ -519,7 +519,7 @@ bool VmVars_ModelWrite(VMFrame* frame, const VmVarsRef& ref, RValue* object, RVa
 {
     if (ref.scope == -12) {
         QZObjectBase* holder = VmVars_LocalsHolding(frame, ref.id);
-        return VmVars_LocalSet(holder ? holder : frame->locals, ref.id, ref.index, value);
+        return VmVars_LocalSet(holder ? holder : VM_FrameLocals(frame), ref.id, ref.index, value);
     }
     if (ref.scope == -13) {
         bool ended = false;
@@ -645,7 +645,7 @@ uint8_t* DoPop(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame)
         if (ref.scope == -12 && ref.id != kVmVarsFirstInstance) {
             RValue undefined;
             RValue_SetUndefined(&undefined);
-            VmVars_LocalSet(frame->locals, ref.id, ARRAY_INDEX_NONE, &undefined);
+            VmVars_LocalSet(VM_FrameLocals(frame), ref.id, ARRAY_INDEX_NONE, &undefined);
         }
         RValue_Free(&object);
         RValue_Free(&key);
@@ -683,7 +683,7 @@ uint8_t* DoPop(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame)
                 written = Variable_SetValue_Direct(frame->self, ref.id, ref.index, &value);
             }
             break;
-        case -7: written = VmVars_LocalSet(frame->locals, ref.id, ref.index, &value); break;
+        case -7: written = VmVars_LocalSet(VM_FrameLocals(frame), ref.id, ref.index, &value); break;
         case -11: written = Variable_Scope_Set(ref.id, ref.index, &value); break;
         default:
             if (ref.scope >= 0) {
@@ -723,7 +723,7 @@ uint8_t* DoPop(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame)
 uint8_t* DoPopLocal(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame)
 {
     const uint32_t reference = uint32_t(VmVars_I32(operand));
-    QZObjectBase* locals = frame->locals;
+    QZObjectBase* locals = VM_FrameLocals(frame);
     // Forms the fast path does not cover take the general one, which reports what this one would not.
     if (!locals || !locals->slots || VmVars_Model()) return DoPop(word, sp, operand, frame);
     const int32_t slot = int32_t(reference & 0x0FFFFFFFu) - kVmVarsFirstInstance;
