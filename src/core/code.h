@@ -75,6 +75,7 @@ public:
     int32_t blockOffset = 0;         // offset inside a shared code block (new code format)
     int32_t localCount = 0;
     int32_t argumentCount = 0;
+    const VMBuffer* checked = nullptr;  // the prepared buffer whose check of this entry passed
 };
 
 // The process-wide code list (head and count), for naming code objects.

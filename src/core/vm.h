@@ -36,6 +36,12 @@ enum : uint8_t {
     VM_FORM_DISCARD,      // popz.v
     VM_FORM_PUSH_ARG,     // pushb.v of argument0 ... argument15
     VM_FORM_END,          // the step past the last instruction: the code ran off its end
+    // Sequences that start with a push of a local or an argument and a constant, run as one when the value
+    // is a real (otherwise the first step runs alone, as its basic form): the value against the constant
+    // compared and branched on (4 steps), or combined by add, sub, mul, div or mod (3 steps, 4 when a pop into
+    // a local takes the result).
+    VM_FORM_COMPARE_BRANCH,
+    VM_FORM_ARITH_CONST,
     VM_FORM_COUNT
 };
 
@@ -50,6 +56,7 @@ struct VMStep {
     uint8_t form;      // VM_FORM_*
     uint8_t right;     // two-operand forms: the sizes of the top item and of the one below it
     uint8_t left;
+    uint8_t basic;     // the form of this step alone, under a sequence's form
 };
 static_assert(sizeof(VMStep) == 32, "a step is half a cache line");
 

@@ -116,13 +116,17 @@ void VmExec_ShowOverflow(const char* codeName)
 bool VmExec_PrepareEntry(VMFrame* frame, CCode* code)
 {
     VMBuffer* buffer = code->code;
+    // Every call after the first: the verdict is the buffer's for good.
+    if (code->checked == buffer && buffer->steps) return true;
     int32_t bad = -1;
     int32_t entry = code->blockOffset;
     if (buffer->Prepare(&bad)) {
-        if (entry < 0 || entry > buffer->length || entry % 4 != 0 || buffer->instructionIndex[entry / 4] < 0)
+        if (entry < 0 || entry > buffer->length || entry % 4 != 0 || buffer->instructionIndex[entry / 4] < 0) {
             bad = entry;
-        else if (VM_VerifyEntry(buffer, entry, &bad))
+        } else if (VM_VerifyEntry(buffer, entry, &bad)) {
+            if (VM_VerifyStackTypes) code->checked = buffer;  // a check turned off passes nothing for good
             return true;
+        }
     }
     VmExec_Fail(frame, "Malformed bytecode in %s at 0x%08x", code->name ? code->name : "<unknown>", uint32_t(bad));
     return false;
@@ -440,6 +444,49 @@ inline double VmExec_Remainder(double a, double b)
     return std::fmod(a, b);
 }
 
+// Comparison kinds 1 ... 6 (lt le eq ne ge gt) of two reals within the tolerance; a NaN difference is false.
+inline bool VmExec_Compare(int32_t kind, double a, double b)
+{
+    const double diff = a - b, e = Math_Epsilon;
+    if (std::isnan(diff)) return false;
+    switch (kind) {
+    case 1: return diff < -e;
+    case 2: return diff <= e;
+    case 3: return diff >= -e && diff <= e;
+    case 4: return diff < -e || diff > e;
+    case 5: return diff >= -e;
+    default: return diff > e;
+    }
+}
+
+// add, sub, mul and div by their operation numbers.
+inline double VmExec_Arith(int32_t op, double a, double b)
+{
+    switch (op) {
+    case 12: return a + b;
+    case 13: return a - b;
+    case 8: return a * b;
+    default: return a / b;
+    }
+}
+
+// The real a sequence starts from: its first step's local slot or argument, when that holds a real.
+inline bool VmExec_SourceReal(const VMFrame* frame, const VMStep* first, double* out)
+{
+    const RValue* v;
+    if (first->basic == VM_FORM_PUSH_ARG) {
+        if (first->value >= VM_ArgCount || !VM_Args) return false;
+        v = &VM_Args[first->value];
+    } else {
+        const QZObjectBase* locals = frame->locals;
+        if (!locals || !locals->slots || first->value >= locals->slotCount) return false;
+        v = &locals->slots[first->value];
+    }
+    if (RValue_Kind(v) != VALUE_REAL) return false;
+    *out = v->real;
+    return true;
+}
+
 // The dispatch outside the debugger. The forms of VMStep run here when their items allow; any other case,
 // and every instruction without a form, runs its handler. The instruction number lives in a register and the
 // frame's position is written only where a handler or a check may read it. With GCC and clang each form
@@ -479,26 +526,39 @@ uint8_t* VmExec_Run(VMFrame* frame, uint8_t* sp)
         &&label_VM_FORM_POP_LOCAL,   &&label_VM_FORM_INT_TO_VAR,   &&label_VM_FORM_ARITH,
         &&label_VM_FORM_MOD,         &&label_VM_FORM_COMPARE,      &&label_VM_FORM_BRANCH,
         &&label_VM_FORM_BRANCH_TRUE, &&label_VM_FORM_BRANCH_FALSE, &&label_VM_FORM_DISCARD,
-        &&label_VM_FORM_PUSH_ARG,    &&label_VM_FORM_END,
+        &&label_VM_FORM_PUSH_ARG,    &&label_VM_FORM_END,          &&label_VM_FORM_COMPARE_BRANCH,
+        &&label_VM_FORM_ARITH_CONST,
     };
     static_assert(std::size(kForms) == VM_FORM_COUNT, "one label per form");
 #endif
-    const VMStep* steps = frame->steps;
+    // What only a handler changes is kept in registers and read again after each: the code's steps and the
+    // stack bounds.
+    const VMStep* steps;
     const VMStep* step = nullptr;
-    int32_t n = frame->nextInstruction;
-    const uint8_t* low = frame->stackBlock + VM_STACK_MARGIN;
+    uint8_t form;
+    int32_t n;
+    const uint8_t* low;
+    const uint8_t* itemFloor;
+    auto reload = [&] {
+        steps = frame->steps;
+        n = frame->nextInstruction;
+        low = frame->stackBlock + VM_STACK_MARGIN;
+        itemFloor = VM_ItemFloor(frame);
+    };
+    reload();
     if (frame->stopped) return sp;
     if (frame->position >= frame->codeLength) goto ended;
 
 dispatch:
     step = steps + n;
+    form = step->form;
     if (sp < low || VM_InstructionBudget >= 0) {
         frame->position = step->at;
         frame->nextInstruction = n;
         if (sp < low) {
             sp = VM_GrowStack(sp, frame);
             if (frame->stopped) return sp;
-            low = frame->stackBlock + VM_STACK_MARGIN;
+            reload();
         }
         if (VM_InstructionBudget >= 0) {
             if (VM_InstructionBudget == 0) {
@@ -508,7 +568,11 @@ dispatch:
             --VM_InstructionBudget;
         }
     }
-    switch (step->form) {
+run:
+#if KV_VM_THREADED
+    goto* kForms[form];
+#endif
+    switch (form) {
     VM_FORM(VM_FORM_PUSH_INT)
         sp -= 4;
         std::memcpy(sp, &step->value, 4);
@@ -525,7 +589,7 @@ dispatch:
     VM_FORM(VM_FORM_POP_LOCAL) {
         QZObjectBase* locals = frame->locals;
         if (!locals || !locals->slots || step->value >= locals->slotCount || g_GameData.scriptObjectModel ||
-            VM_ItemFloor(frame) - sp < 16)
+            itemFloor - sp < 16)
             goto handler;
         RValue* slot = &locals->slots[step->value];
         uint32_t kind;
@@ -536,7 +600,7 @@ dispatch:
         VM_NEXT();
     }
     VM_FORM(VM_FORM_INT_TO_VAR) {
-        if (VM_ItemFloor(frame) - sp < 4) goto handler;
+        if (itemFloor - sp < 4) goto handler;
         int32_t i;
         std::memcpy(&i, sp, 4);
         sp = VmExec_StoreReal(sp + 4 - 16, double(i));
@@ -545,22 +609,15 @@ dispatch:
     VM_FORM(VM_FORM_ARITH) {
         const int32_t r = step->right, l = step->left;
         double a, b;
-        if (VM_ItemFloor(frame) - sp < r + l || !VmExec_ItemReal(r, sp, &b) || !VmExec_ItemReal(l, sp + r, &a))
+        if (itemFloor - sp < r + l || !VmExec_ItemReal(r, sp, &b) || !VmExec_ItemReal(l, sp + r, &a))
             goto handler;
-        double d;
-        switch (step->value) {
-        case 12: d = a + b; break;
-        case 13: d = a - b; break;
-        case 8: d = a * b; break;
-        default: d = a / b; break;
-        }
-        sp = VmExec_StoreReal(sp + r + l - 16, d);
+        sp = VmExec_StoreReal(sp + r + l - 16, VmExec_Arith(step->value, a, b));
         VM_NEXT();
     }
     VM_FORM(VM_FORM_MOD) {
         const int32_t r = step->right, l = step->left;
         double a, b;
-        if (VM_ItemFloor(frame) - sp < r + l || !VmExec_ItemReal(r, sp, &b) || !VmExec_ItemReal(l, sp + r, &a))
+        if (itemFloor - sp < r + l || !VmExec_ItemReal(r, sp, &b) || !VmExec_ItemReal(l, sp + r, &a))
             goto handler;
         if (std::fabs(b) < 1e-10) goto handler;  // the handler reports the division by zero
         sp = VmExec_StoreReal(sp + r + l - 16, VmExec_Remainder(a, b));
@@ -569,21 +626,9 @@ dispatch:
     VM_FORM(VM_FORM_COMPARE) {
         const int32_t r = step->right, l = step->left;
         double a, b;
-        if (VM_ItemFloor(frame) - sp < r + l || !VmExec_ItemReal(r, sp, &b) || !VmExec_ItemReal(l, sp + r, &a))
+        if (itemFloor - sp < r + l || !VmExec_ItemReal(r, sp, &b) || !VmExec_ItemReal(l, sp + r, &a))
             goto handler;
-        const double diff = a - b, e = Math_Epsilon;
-        bool out = false;
-        if (!std::isnan(diff)) {
-            switch (step->value) {
-            case 1: out = diff < -e; break;
-            case 2: out = diff <= e; break;
-            case 3: out = diff >= -e && diff <= e; break;
-            case 4: out = diff < -e || diff > e; break;
-            case 5: out = diff >= -e; break;
-            default: out = diff > e; break;
-            }
-        }
-        const int32_t answer = out ? 1 : 0;
+        const int32_t answer = VmExec_Compare(step->value, a, b) ? 1 : 0;
         sp += r + l - 4;
         std::memcpy(sp, &answer, 4);
         VM_NEXT();
@@ -593,7 +638,7 @@ dispatch:
         VM_NEXT_AT(step->target);
     VM_FORM(VM_FORM_BRANCH_TRUE)
     VM_FORM(VM_FORM_BRANCH_FALSE) {
-        if (VM_ItemFloor(frame) - sp < 4) goto handler;
+        if (itemFloor - sp < 4) goto handler;
         VmExec_CountBranch();
         int32_t v;
         std::memcpy(&v, sp, 4);
@@ -602,7 +647,7 @@ dispatch:
         VM_NEXT();
     }
     VM_FORM(VM_FORM_DISCARD) {
-        if (VM_ItemFloor(frame) - sp < 16) goto handler;
+        if (itemFloor - sp < 16) goto handler;
         uint32_t kind;
         std::memcpy(&kind, sp + offsetof(RValue, kind), 4);
         if ((kind & RVALUE_KIND_MASK) == VALUE_UNSET || ((kind - 1) & RVALUE_KIND_MASK) < 4) goto handler;
@@ -615,6 +660,37 @@ dispatch:
         VmExec_Move16(sp, &VM_Args[step->value]);
         VM_NEXT();
     }
+    VM_FORM(VM_FORM_COMPARE_BRANCH) {
+        double a;
+        if (VM_InstructionBudget >= 0 || !VmExec_SourceReal(frame, step, &a)) goto basic;
+        const double b = step[1].value;
+        VmExec_CountBranch();
+        if (VmExec_Compare(step[2].value, a, b) == (step[3].form == VM_FORM_BRANCH_TRUE)) VM_NEXT_AT(step[3].target);
+        VM_NEXT_AT(n + 4);
+    }
+    VM_FORM(VM_FORM_ARITH_CONST) {
+        double a;
+        if (VM_InstructionBudget >= 0 || !VmExec_SourceReal(frame, step, &a)) goto basic;
+        const double b = step[1].value;
+        double d;
+        if (step[2].form == VM_FORM_MOD) {
+            if (std::fabs(b) < 1e-10) goto basic;
+            d = VmExec_Remainder(a, b);
+        } else {
+            d = VmExec_Arith(step[2].value, a, b);
+        }
+        // A pop into a plain local slot that holds nothing to release takes the result straight away.
+        const VMStep& pop = step[3];
+        if (pop.form == VM_FORM_POP_LOCAL && !g_GameData.scriptObjectModel) {
+            QZObjectBase* locals = frame->locals;
+            if (locals && locals->slots && pop.value < locals->slotCount && !RValue_NeedsFree(&locals->slots[pop.value])) {
+                VmExec_StoreReal(reinterpret_cast<uint8_t*>(&locals->slots[pop.value]), d);
+                VM_NEXT_AT(n + 4);
+            }
+        }
+        sp = VmExec_StoreReal(sp - 16, d);
+        VM_NEXT_AT(n + 3);
+    }
     VM_FORM(VM_FORM_END)
         frame->position = frame->codeLength;
         frame->nextInstruction = n;
@@ -623,6 +699,10 @@ dispatch:
     default:
         goto handler;
     }
+
+basic:
+    form = step->basic;
+    goto run;
 
 handler:
     frame->instructionOffset = step->at;
@@ -633,18 +713,14 @@ handler:
     if (frame->stopped) return sp;
     if (frame->position >= frame->codeLength) goto ended;
     // A call or a return may have switched the code, a grown stack moved it.
-    steps = frame->steps;
-    n = frame->nextInstruction;
-    low = frame->stackBlock + VM_STACK_MARGIN;
+    reload();
     goto dispatch;
 
 ended:
     if (!VmExec_CodeEnded(frame, &sp)) return sp;
     if (frame->stopped) return sp;
     if (frame->position >= frame->codeLength) goto ended;
-    steps = frame->steps;
-    n = frame->nextInstruction;
-    low = frame->stackBlock + VM_STACK_MARGIN;
+    reload();
     goto dispatch;
 }
 
@@ -869,8 +945,10 @@ uint8_t* VM_CallScript(int32_t scriptIndex, int32_t argc, uint8_t* sp, VMFrame* 
         return sp;
     }
 
-    sp = VM_GrowStack(sp, frame);
-    if (frame->stopped) return sp;
+    if (sp < frame->stackBlock + VM_STACK_MARGIN) {
+        sp = VM_GrowStack(sp, frame);
+        if (frame->stopped) return sp;
+    }
     auto* args = VmExec_AlignArguments(sp, argc);
     auto* record = reinterpret_cast<VMCallRecord*>(reinterpret_cast<uint8_t*>(args) - sizeof(VMCallRecord));
     record->reserved = sp - reinterpret_cast<uint8_t*>(args);  // how far the arguments moved
@@ -1188,7 +1266,8 @@ uint8_t* DoRet(uint32_t word, uint8_t* sp, uint8_t*, VMFrame* frame)
         if (!VmExec_HasItem(frame, sp, size, "DoRet")) return sp;
         // With only the returned item above the record the check's types could free nothing.
         if (sp + size < frame->record) VmExec_ReleaseLeftovers(frame, sp, 1, frame->instructionOffset);
-        VM_StackItemToValue(type, sp, &value);
+        if (type == 5) std::memcpy(&value, sp, 16);
+        else VM_StackItemToValue(type, sp, &value);
         sp += size;
     }
     if (frame->callDepth == 0) {

@@ -100,6 +100,25 @@ VMHandler VmPrep_Handler(uint32_t word, const uint8_t* operand)
     return VM_OpHandlers[op];
 }
 
+// Marks the sequences the loop runs as one (see VM_FORM_COMPARE_BRANCH). Each step keeps its own form as
+// well, so a branch into the middle of a sequence runs the rest step by step.
+void VmPrep_Fuse(VMStep* steps, int32_t count)
+{
+    for (int32_t i = 0; i + 2 < count; ++i) {
+        VMStep& first = steps[i];
+        if (first.form != VM_FORM_PUSH_LOCAL && first.form != VM_FORM_PUSH_ARG) continue;
+        const VMStep& constant = steps[i + 1];
+        const VMStep& op = steps[i + 2];
+        // The constant is the top item (".i"), the value the one below it (".v").
+        if (constant.form != VM_FORM_PUSH_INT || op.right != 4 || op.left != 16) continue;
+        if (op.form == VM_FORM_COMPARE && i + 3 < count &&
+            (steps[i + 3].form == VM_FORM_BRANCH_TRUE || steps[i + 3].form == VM_FORM_BRANCH_FALSE))
+            first.form = VM_FORM_COMPARE_BRANCH;
+        else if (op.form == VM_FORM_ARITH || op.form == VM_FORM_MOD)
+            first.form = VM_FORM_ARITH_CONST;
+    }
+}
+
 // N when built-in variable index is argumentN (0 ... 15), else -1.
 int32_t VmPrep_ArgumentNumber(int32_t index)
 {
@@ -178,6 +197,7 @@ VMStep VmPrep_Step(const VMBuffer* buffer, int32_t offset, int32_t size, VMHandl
     }
     step.right = uint8_t(VM_StackItemSize(t1));
     step.left = uint8_t(VM_StackItemSize(t2));
+    step.basic = step.form;
     return step;
 }
 
@@ -262,7 +282,8 @@ bool VMBuffer::Prepare(int32_t* badOffset)
         decoded[n] = VmPrep_Step(this, o, size, table[n]);
         o += size;
     }
-    decoded[count].form = VM_FORM_END;
+    VmPrep_Fuse(decoded, count);
+    decoded[count].form = decoded[count].basic = VM_FORM_END;
     decoded[count].at = length;
     decoded[count].next = length;
     steps = decoded;
