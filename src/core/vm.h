@@ -35,6 +35,9 @@ enum : uint8_t {
     VM_FORM_BRANCH_FALSE, // bf
     VM_FORM_DISCARD,      // popz.v
     VM_FORM_PUSH_ARG,     // pushb.v of argument0 ... argument15
+    VM_FORM_VAR_TO_INT,   // conv.v.i
+    VM_FORM_PUSH_ELEMENT, // push.v of an element of a local array (the index on the stack)
+    VM_FORM_POP_ELEMENT,  // pop.v.v into an element of a local array
     VM_FORM_END,          // the step past the last instruction: the code ran off its end
     // Sequences that start with a push of a local or an argument and a constant, run as one when the value
     // is a real (otherwise the first step runs alone, as its basic form): the value against the constant
@@ -102,15 +105,12 @@ struct VMCallRecord {
     CInstance* self;
     CInstance* other;
     RValue* value;
-    VMBuffer* buffer;
-    CCode* codeObject;
-    VMBuffer* debugLines;
-    const char* source;
-    const char* codeName;
-    int64_t localsSupplied;
+    CCode* codeObject;  // the caller's code (its buffer, name, source and lines come from it); null at the bottom
     QZObjectBase* locals;
     int64_t argsDistance;  // -1: no arguments array
-    int64_t reserved;
+    int32_t localsSupplied;
+    int32_t reserved;  // how far the arguments were moved down to align them
+    int64_t padding;
 };
 static_assert(sizeof(VMCallRecord) % 16 == 0, "records keep the stack 16-byte aligned");
 

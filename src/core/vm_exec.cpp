@@ -9,6 +9,7 @@
 
 #include "core/arguments.h"
 #include "core/console.h"
+#include "core/convert.h"
 #include "core/debug_info.h"
 #include "core/error.h"
 #include "core/functions.h"
@@ -16,6 +17,7 @@
 #include "core/script.h"
 #include "core/seam_trace.h"
 #include "core/timing.h"
+#include "core/variables.h"
 #include "core/vm.h"
 #include "net/net.h"
 #include "platform/hooks.h"
@@ -132,8 +134,8 @@ bool VmExec_PrepareEntry(VMFrame* frame, CCode* code)
     return false;
 }
 
-// Switches the frame to the code object at its entry.
-void VmExec_Enter(VMFrame* frame, CCode* code)
+// Makes code the frame's running code, at position.
+inline void VmExec_Use(VMFrame* frame, CCode* code, int32_t position)
 {
     VMBuffer* buffer = code->code;
     frame->codeObject = code;
@@ -143,12 +145,18 @@ void VmExec_Enter(VMFrame* frame, CCode* code)
     frame->debugLines = code->debugLines;
     frame->source = code->source;
     frame->codeName = code->name;
-    frame->position = code->blockOffset;
-    frame->instructionOffset = code->blockOffset;
     frame->handlers = buffer->handlers;
     frame->steps = buffer->steps;
     frame->instructionIndex = buffer->instructionIndex;
-    frame->nextInstruction = buffer->instructionIndex[code->blockOffset / 4];
+    frame->position = position;
+    frame->nextInstruction = buffer->instructionIndex[position / 4];
+}
+
+// Switches the frame to the code object at its entry.
+void VmExec_Enter(VMFrame* frame, CCode* code)
+{
+    VmExec_Use(frame, code, code->blockOffset);
+    frame->instructionOffset = code->blockOffset;
 }
 
 // The slots of the locals a call of the code takes (counted by the code, so that a call and its return agree
@@ -487,6 +495,22 @@ inline bool VmExec_SourceReal(const VMFrame* frame, const VMStep* first, double*
     return true;
 }
 
+// The element of row 0 of the array in local slot the index on top of the stack names, when the slot's value
+// owns the array (so that a write needs no copy of it) and the element exists; else null.
+inline RValue* VmExec_LocalElement(const VMFrame* frame, int32_t slot, const uint8_t* sp)
+{
+    const QZObjectBase* locals = frame->locals;
+    if (!locals || !locals->slots || slot >= locals->slotCount) return nullptr;
+    RValue* holder = &locals->slots[slot];
+    if (RValue_Kind(holder) != VALUE_ARRAY || !holder->arr || holder->arr->owner != holder) return nullptr;
+    int32_t index;
+    std::memcpy(&index, sp, 4);
+    const RefArray* array = holder->arr;
+    if (index < 0 || index >= ARRAY_INDEX_STRIDE || array->rowCount < 1 || index >= array->rows[0].length)
+        return nullptr;
+    return &array->rows[0].items[index];
+}
+
 // The dispatch outside the debugger. The forms of VMStep run here when their items allow; any other case,
 // and every instruction without a form, runs its handler. The instruction number lives in a register and the
 // frame's position is written only where a handler or a check may read it. With GCC and clang each form
@@ -526,7 +550,8 @@ uint8_t* VmExec_Run(VMFrame* frame, uint8_t* sp)
         &&label_VM_FORM_POP_LOCAL,   &&label_VM_FORM_INT_TO_VAR,   &&label_VM_FORM_ARITH,
         &&label_VM_FORM_MOD,         &&label_VM_FORM_COMPARE,      &&label_VM_FORM_BRANCH,
         &&label_VM_FORM_BRANCH_TRUE, &&label_VM_FORM_BRANCH_FALSE, &&label_VM_FORM_DISCARD,
-        &&label_VM_FORM_PUSH_ARG,    &&label_VM_FORM_END,          &&label_VM_FORM_COMPARE_BRANCH,
+        &&label_VM_FORM_PUSH_ARG,    &&label_VM_FORM_VAR_TO_INT,   &&label_VM_FORM_PUSH_ELEMENT,
+        &&label_VM_FORM_POP_ELEMENT, &&label_VM_FORM_END,          &&label_VM_FORM_COMPARE_BRANCH,
         &&label_VM_FORM_ARITH_CONST,
     };
     static_assert(std::size(kForms) == VM_FORM_COUNT, "one label per form");
@@ -658,6 +683,37 @@ run:
         if (step->value >= VM_ArgCount || !VM_Args || !VmExec_PlainKind(VM_Args[step->value].kind)) goto handler;
         sp -= 16;
         VmExec_Move16(sp, &VM_Args[step->value]);
+        VM_NEXT();
+    }
+    VM_FORM(VM_FORM_VAR_TO_INT) {
+        if (itemFloor - sp < 16) goto handler;
+        RValue v;  // by copy: the item may be only 4-byte aligned
+        std::memcpy(&v, sp, 16);
+        if (RValue_Kind(&v) != VALUE_REAL && RValue_Kind(&v) != VALUE_BOOL) goto handler;
+        const int32_t i = Real_ToInt32(v.real);
+        sp += 12;
+        std::memcpy(sp, &i, 4);
+        VM_NEXT();
+    }
+    VM_FORM(VM_FORM_PUSH_ELEMENT) {
+        if (itemFloor - sp < 4 || g_GameData.scriptObjectModel) goto handler;
+        RValue* element = VmExec_LocalElement(frame, step->value, sp);
+        if (!element || !VmExec_PlainKind(element->kind)) goto handler;
+        Variable_NoInstance = false;
+        ArrayIndexError.flag = false;
+        sp -= 12;
+        VmExec_Move16(sp, element);
+        VM_NEXT();
+    }
+    VM_FORM(VM_FORM_POP_ELEMENT) {
+        if (itemFloor - sp < 20 || g_GameData.scriptObjectModel) goto handler;
+        RValue* element = VmExec_LocalElement(frame, step->value, sp);
+        uint32_t kind;
+        std::memcpy(&kind, sp + 4 + offsetof(RValue, kind), 4);
+        if (!element || RValue_NeedsFree(element) || !VmExec_PlainKind(kind)) goto handler;
+        ArrayIndexError.flag = false;
+        VmExec_Move16(element, sp + 4);
+        sp += 20;
         VM_NEXT();
     }
     VM_FORM(VM_FORM_COMPARE_BRANCH) {
@@ -951,18 +1007,14 @@ uint8_t* VM_CallScript(int32_t scriptIndex, int32_t argc, uint8_t* sp, VMFrame* 
     }
     auto* args = VmExec_AlignArguments(sp, argc);
     auto* record = reinterpret_cast<VMCallRecord*>(reinterpret_cast<uint8_t*>(args) - sizeof(VMCallRecord));
-    record->reserved = sp - reinterpret_cast<uint8_t*>(args);  // how far the arguments moved
+    record->reserved = int32_t(sp - reinterpret_cast<uint8_t*>(args));
     record->position = frame->position;
     record->argCount = VM_ArgCount;
     record->recordDistance = VmExec_Distance(frame, frame->record);
     record->self = frame->self;
     record->other = frame->other;
     record->value = value;
-    record->buffer = frame->buffer;
     record->codeObject = frame->codeObject;
-    record->debugLines = frame->debugLines;
-    record->source = frame->source;
-    record->codeName = frame->codeName;
     record->localsSupplied = frame->localsSupplied;
     record->locals = frame->locals;
     record->argsDistance = VM_Args ? VmExec_Distance(frame, VM_Args) : -1;
@@ -993,20 +1045,9 @@ uint8_t* VM_PopFrame(uint8_t* /*sp*/, VMFrame* frame)
     VmExec_FreeLocals(frame);
     frame->self = record->self;
     frame->other = record->other;
-    frame->localsSupplied = int32_t(record->localsSupplied);
+    frame->localsSupplied = record->localsSupplied;
     frame->locals = record->locals;
-    frame->codeObject = record->codeObject;
-    frame->buffer = record->buffer;
-    frame->code = record->buffer->bytes;
-    frame->codeLength = record->buffer->length;
-    frame->handlers = record->buffer->handlers;
-    frame->steps = record->buffer->steps;
-    frame->instructionIndex = record->buffer->instructionIndex;
-    frame->debugLines = record->debugLines;
-    frame->source = record->source;
-    frame->codeName = record->codeName;
-    frame->position = record->position;
-    frame->nextInstruction = frame->instructionIndex[record->position / 4];
+    VmExec_Use(frame, record->codeObject, record->position);
     for (int32_t i = 0; i < calleeArgc; ++i) RValue_Free(&args[i]);
     VM_ArgCount = record->argCount;
     VM_Args = record->argsDistance < 0 ? nullptr : reinterpret_cast<RValue*>(VmExec_At(frame, record->argsDistance));
@@ -1031,10 +1072,11 @@ int32_t VM_FrameCodePositions(const VMFrame* frame, VMCodePosition* positions, i
     const uint8_t* at = frame->record;
     for (int32_t depth = frame->callDepth; depth > 0 && n < max && at; --depth) {
         const auto* record = reinterpret_cast<const VMCallRecord*>(at);
-        if (!record->buffer) break;
+        const CCode* caller = record->codeObject;
+        if (!caller) break;
         // The call instruction lies just before the position the caller resumes at.
-        positions[n++] = {record->codeName, record->debugLines ? record->debugLines->bytes : nullptr,
-                          table(record->debugLines), record->source, record->position > 0 ? record->position - 4 : 0};
+        positions[n++] = {caller->name, caller->debugLines ? caller->debugLines->bytes : nullptr,
+                          table(caller->debugLines), caller->source, record->position > 0 ? record->position - 4 : 0};
         if (record->recordDistance < 0) break;
         at = VmExec_At(frame, record->recordDistance);
     }

@@ -158,6 +158,9 @@ VMStep VmPrep_Step(const VMBuffer* buffer, int32_t offset, int32_t size, VMHandl
     int32_t operandWord = 0;
     if (hasOperand) std::memcpy(&operandWord, operand, 4);
     const bool plainLocal = (uint32_t(operandWord) & 0x80000000u) != 0 && (operandWord & 0x0FFFFFFF) >= 100000;
+    // An element of a local array: the index on the stack, the scope in the word.
+    const bool localElement = (uint32_t(operandWord) & 0xE0000000u) == 0x20000000u &&
+                              (operandWord & 0x0FFFFFFF) >= 100000 && int16_t(word & 0xFFFF) == -7;
     if (handler == DoPushI) {
         step.form = VM_FORM_PUSH_INT;
         step.value = int16_t(word & 0xFFFF);
@@ -173,8 +176,16 @@ VMStep VmPrep_Step(const VMBuffer* buffer, int32_t offset, int32_t size, VMHandl
     } else if (handler == DoPopLocal && plainLocal && (operandWord & 0x20000000)) {
         step.form = VM_FORM_POP_LOCAL;
         step.value = (operandWord & 0x0FFFFFFF) - 100000;
+    } else if (handler == DoPopLocal && localElement) {
+        step.form = VM_FORM_POP_ELEMENT;
+        step.value = (operandWord & 0x0FFFFFFF) - 100000;
+    } else if (handler == DoPush && t1 == 5 && hasOperand && localElement) {
+        step.form = VM_FORM_PUSH_ELEMENT;
+        step.value = (operandWord & 0x0FFFFFFF) - 100000;
     } else if (handler == DoConvIntToVar) {
         step.form = VM_FORM_INT_TO_VAR;
+    } else if (handler == DoConv && (word & 0x0F00u) == 0 && t1 == 5 && t2 == 2) {
+        step.form = VM_FORM_VAR_TO_INT;
     } else if ((handler == DoAdd || handler == DoSub || handler == DoMul || handler == DoDiv || handler == DoMod) &&
                (word & 0x0F00u) == 0 && VmPrep_NumericPair(t1, t2)) {
         step.form = handler == DoMod ? VM_FORM_MOD : VM_FORM_ARITH;
