@@ -38,6 +38,8 @@ enum : uint8_t {
     VM_FORM_VAR_TO_INT,   // conv.v.i
     VM_FORM_PUSH_ELEMENT, // push.v of an element of a local array (the index on the stack)
     VM_FORM_POP_ELEMENT,  // pop.v.v into an element of a local array
+    VM_FORM_CALL_SCRIPT,  // call.i of a script: value the script, target the argument count
+    VM_FORM_RETURN,       // ret.v
     VM_FORM_END,          // the step past the last instruction: the code ran off its end
     // Sequences that start with a push of a local or an argument and a constant, run as one when the value
     // is a real (otherwise the first step runs alone, as its basic form): the value against the constant

@@ -181,6 +181,7 @@ void VmExec_FreeLocals(VMFrame* frame)
     frame->locals = nullptr;
 }
 
+
 // Values lie wherever the items below them leave them, 4-byte boundaries included. Code that takes them as
 // records (built-ins, call records, argument variables) gets them 8-aligned: moved down into the free stack.
 RValue* VmExec_AlignArguments(uint8_t* sp, int32_t argc)
@@ -189,6 +190,71 @@ RValue* VmExec_AlignArguments(uint8_t* sp, int32_t argc)
     if (off == 0) return reinterpret_cast<RValue*>(sp);
     if (argc > 0) std::memmove(sp - off, sp, size_t(argc) * 16);
     return reinterpret_cast<RValue*>(sp - off);
+}
+
+// A new call's locals: none yet for code that declares none (the object model's calls always get one).
+QZObjectBase* VmExec_CallLocals(const CCode* code)
+{
+    if (code->localCount <= 0 && !g_GameData.scriptObjectModel) return nullptr;
+    return VM_CreateLocals(code->localCount);
+}
+
+// The call record of a call of code with argc arguments at sp (room for it checked): the frame switches to the
+// code's entry. Returns the new stack pointer (the record).
+inline uint8_t* VmExec_PushCall(VMFrame* frame, uint8_t* sp, int32_t argc, CCode* code, QZObjectBase* locals, RValue* value,
+                         int64_t localsBytes)
+{
+    auto* args = VmExec_AlignArguments(sp, argc);
+    auto* record = reinterpret_cast<VMCallRecord*>(reinterpret_cast<uint8_t*>(args) - sizeof(VMCallRecord));
+    record->reserved = int32_t(sp - reinterpret_cast<uint8_t*>(args));
+    record->position = frame->position;
+    record->argCount = VM_ArgCount;
+    record->recordDistance = VmExec_Distance(frame, frame->record);
+    record->self = frame->self;
+    record->other = frame->other;
+    record->value = value;
+    record->codeObject = frame->codeObject;
+    record->localsSupplied = frame->localsSupplied;
+    record->locals = frame->locals;
+    record->argsDistance = VM_Args ? VmExec_Distance(frame, VM_Args) : -1;
+    VM_Args = argc ? args : nullptr;
+    VM_ArgCount = argc;
+
+    VmExec_Enter(frame, code);
+    frame->record = reinterpret_cast<uint8_t*>(record);
+    // The depth counts the new record before the locals are made, so the block log sees the whole chain.
+    ++frame->callDepth;
+    frame->localsSupplied = locals ? 1 : 0;
+    frame->locals = locals ? locals : VmExec_CallLocals(code);
+    frame->localsBytes += localsBytes;
+    VM_SetLocalValue(frame->locals, value);
+    return reinterpret_cast<uint8_t*>(record);
+}
+
+
+// Ends the innermost call: the caller's code, locals and arguments come back. Returns the stack pointer
+// above the callee's arguments.
+inline uint8_t* VmExec_Pop(VMFrame* frame)
+{
+    auto* record = reinterpret_cast<VMCallRecord*>(frame->record);
+    const int32_t calleeArgc = VM_ArgCount;
+    auto* args = reinterpret_cast<RValue*>(frame->record + sizeof(VMCallRecord));
+    if (frame->withRecord) VM_WithUnwind(frame, frame->record);  // with-blocks the callee left open end with it
+    --frame->callDepth;
+    if (Profiler_Active) Profiler_Leave();
+    frame->localsBytes -= VmExec_LocalsBytes(frame->codeObject);
+    VmExec_FreeLocals(frame);
+    frame->self = record->self;
+    frame->other = record->other;
+    frame->localsSupplied = record->localsSupplied;
+    frame->locals = record->locals;
+    VmExec_Use(frame, record->codeObject, record->position);
+    for (int32_t i = 0; i < calleeArgc; ++i)
+        if (RValue_NeedsFree(&args[i])) RValue_Free(&args[i]);
+    VM_ArgCount = record->argCount;
+    VM_Args = record->argsDistance < 0 ? nullptr : reinterpret_cast<RValue*>(VmExec_At(frame, record->argsDistance));
+    frame->record = VmExec_At(frame, record->recordDistance);
+    return reinterpret_cast<uint8_t*>(args + calleeArgc) + record->reserved;
 }
 
 // Frees argc arguments (at args: those at sp, or their aligned copy) and puts one value in their place at sp;
@@ -529,7 +595,7 @@ inline RValue* VmExec_LocalElement(const VMFrame* frame, int32_t slot, const uin
     do {                                                                                                      \
         n = (target);                                                                                         \
         step = steps + n;                                                                                     \
-        if (__builtin_expect(sp < low || VM_InstructionBudget >= 0, 0)) goto dispatch;                        \
+        if (__builtin_expect(sp < watermark, 0)) goto dispatch;                                               \
         goto* kForms[step->form];                                                                             \
     } while (0)
 #else
@@ -551,23 +617,25 @@ uint8_t* VmExec_Run(VMFrame* frame, uint8_t* sp)
         &&label_VM_FORM_MOD,         &&label_VM_FORM_COMPARE,      &&label_VM_FORM_BRANCH,
         &&label_VM_FORM_BRANCH_TRUE, &&label_VM_FORM_BRANCH_FALSE, &&label_VM_FORM_DISCARD,
         &&label_VM_FORM_PUSH_ARG,    &&label_VM_FORM_VAR_TO_INT,   &&label_VM_FORM_PUSH_ELEMENT,
-        &&label_VM_FORM_POP_ELEMENT, &&label_VM_FORM_END,          &&label_VM_FORM_COMPARE_BRANCH,
-        &&label_VM_FORM_ARITH_CONST,
+        &&label_VM_FORM_POP_ELEMENT, &&label_VM_FORM_CALL_SCRIPT,  &&label_VM_FORM_RETURN,
+        &&label_VM_FORM_END,         &&label_VM_FORM_COMPARE_BRANCH, &&label_VM_FORM_ARITH_CONST,
     };
     static_assert(std::size(kForms) == VM_FORM_COUNT, "one label per form");
 #endif
     // What only a handler changes is kept in registers and read again after each: the code's steps and the
-    // stack bounds.
+    // stack bounds. One comparison per instruction covers both checks: under an instruction budget the
+    // watermark lies above every stack pointer, so every instruction takes the slow path.
     const VMStep* steps;
     const VMStep* step = nullptr;
     uint8_t form;
     int32_t n;
-    const uint8_t* low;
+    const uint8_t* watermark;
     const uint8_t* itemFloor;
     auto reload = [&] {
         steps = frame->steps;
         n = frame->nextInstruction;
-        low = frame->stackBlock + VM_STACK_MARGIN;
+        watermark = VM_InstructionBudget >= 0 ? reinterpret_cast<const uint8_t*>(UINTPTR_MAX)
+                                              : frame->stackBlock + VM_STACK_MARGIN;
         itemFloor = VM_ItemFloor(frame);
     };
     reload();
@@ -577,10 +645,10 @@ uint8_t* VmExec_Run(VMFrame* frame, uint8_t* sp)
 dispatch:
     step = steps + n;
     form = step->form;
-    if (sp < low || VM_InstructionBudget >= 0) {
+    if (sp < watermark) {
         frame->position = step->at;
         frame->nextInstruction = n;
-        if (sp < low) {
+        if (sp < frame->stackBlock + VM_STACK_MARGIN) {
             sp = VM_GrowStack(sp, frame);
             if (frame->stopped) return sp;
             reload();
@@ -715,6 +783,34 @@ run:
         VmExec_Move16(element, sp + 4);
         sp += 20;
         VM_NEXT();
+    }
+    VM_FORM(VM_FORM_CALL_SCRIPT) {
+        // A script whose entry passed its check, without locals, called with aligned arguments and nothing
+        // watching; anything else (and every report) is the handler's.
+        const int32_t argc = step->target;
+        if (itemFloor - sp < int64_t(argc) * 16 || (reinterpret_cast<uintptr_t>(sp) & 7) != 0 || VM_Trace ||
+            Profiler_Active || g_GameData.scriptObjectModel || frame->stackSize + frame->localsBytes > VM_StackLimit)
+            goto handler;
+        CScript* script = Script_Data(step->value);
+        CCode* code = script ? script->GetCode() : nullptr;
+        if (!code || !code->code || code->checked != code->code || !code->code->steps || code->localCount > 0)
+            goto handler;
+        frame->position = step->next;
+        sp = VmExec_PushCall(frame, sp, argc, code, nullptr, nullptr, 0);
+        if (frame->position >= frame->codeLength) goto ended;
+        reload();
+        goto dispatch;
+    }
+    VM_FORM(VM_FORM_RETURN) {
+        // A ret.v with only its value above the call record.
+        if (frame->callDepth == 0 || frame->record - sp != 16) goto handler;
+        uint64_t value[2];
+        std::memcpy(value, sp, 16);
+        sp = VmExec_Pop(frame) - 16;
+        std::memcpy(sp, value, 16);
+        if (frame->position >= frame->codeLength) goto ended;
+        reload();
+        goto dispatch;
     }
     VM_FORM(VM_FORM_COMPARE_BRANCH) {
         double a;
@@ -953,17 +1049,6 @@ uint8_t* VM_GrowStack(uint8_t* sp, VMFrame* frame)
     return sp + delta;
 }
 
-namespace {
-
-// A new call's locals: none yet for code that declares none (the object model's calls always get one).
-QZObjectBase* VmExec_CallLocals(const CCode* code)
-{
-    if (code->localCount <= 0 && !g_GameData.scriptObjectModel) return nullptr;
-    return VM_CreateLocals(code->localCount);
-}
-
-}  // namespace
-
 QZObjectBase* VM_FrameLocals(VMFrame* frame)
 {
     if (!frame->locals) frame->locals = VM_CreateLocals(0);
@@ -1005,55 +1090,12 @@ uint8_t* VM_CallScript(int32_t scriptIndex, int32_t argc, uint8_t* sp, VMFrame* 
         sp = VM_GrowStack(sp, frame);
         if (frame->stopped) return sp;
     }
-    auto* args = VmExec_AlignArguments(sp, argc);
-    auto* record = reinterpret_cast<VMCallRecord*>(reinterpret_cast<uint8_t*>(args) - sizeof(VMCallRecord));
-    record->reserved = int32_t(sp - reinterpret_cast<uint8_t*>(args));
-    record->position = frame->position;
-    record->argCount = VM_ArgCount;
-    record->recordDistance = VmExec_Distance(frame, frame->record);
-    record->self = frame->self;
-    record->other = frame->other;
-    record->value = value;
-    record->codeObject = frame->codeObject;
-    record->localsSupplied = frame->localsSupplied;
-    record->locals = frame->locals;
-    record->argsDistance = VM_Args ? VmExec_Distance(frame, VM_Args) : -1;
-    VM_Args = argc ? args : nullptr;
-    VM_ArgCount = argc;
-
-    VmExec_Enter(frame, code);
-    frame->record = reinterpret_cast<uint8_t*>(record);
-    // The depth counts the new record before the locals are made, so the block log sees the whole chain.
-    ++frame->callDepth;
-    frame->localsSupplied = locals ? 1 : 0;
-    frame->locals = locals ? locals : VmExec_CallLocals(code);
-    frame->localsBytes += localsBytes;
-    VM_SetLocalValue(frame->locals, value);
+    uint8_t* record = VmExec_PushCall(frame, sp, argc, code, locals, value, localsBytes);
     if (Profiler_Active) Profiler_Enter(1, scriptIndex);
-    return reinterpret_cast<uint8_t*>(record);
+    return record;
 }
 
-uint8_t* VM_PopFrame(uint8_t* /*sp*/, VMFrame* frame)
-{
-    auto* record = reinterpret_cast<VMCallRecord*>(frame->record);
-    const int32_t calleeArgc = VM_ArgCount;
-    auto* args = reinterpret_cast<RValue*>(frame->record + sizeof(VMCallRecord));
-    VM_WithUnwind(frame, frame->record);  // with-blocks the callee left open end with it
-    --frame->callDepth;
-    if (Profiler_Active) Profiler_Leave();
-    frame->localsBytes -= VmExec_LocalsBytes(frame->codeObject);
-    VmExec_FreeLocals(frame);
-    frame->self = record->self;
-    frame->other = record->other;
-    frame->localsSupplied = record->localsSupplied;
-    frame->locals = record->locals;
-    VmExec_Use(frame, record->codeObject, record->position);
-    for (int32_t i = 0; i < calleeArgc; ++i) RValue_Free(&args[i]);
-    VM_ArgCount = record->argCount;
-    VM_Args = record->argsDistance < 0 ? nullptr : reinterpret_cast<RValue*>(VmExec_At(frame, record->argsDistance));
-    frame->record = VmExec_At(frame, record->recordDistance);
-    return reinterpret_cast<uint8_t*>(args + calleeArgc) + record->reserved;
-}
+uint8_t* VM_PopFrame(uint8_t* /*sp*/, VMFrame* frame) { return VmExec_Pop(frame); }
 
 void VM_StopFrame(VMFrame* frame)
 {

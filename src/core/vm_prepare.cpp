@@ -197,6 +197,12 @@ VMStep VmPrep_Step(const VMBuffer* buffer, int32_t offset, int32_t size, VMHandl
         step.form = handler == DoB ? VM_FORM_BRANCH : handler == DoBt ? VM_FORM_BRANCH_TRUE : VM_FORM_BRANCH_FALSE;
         step.value = offset + (int32_t(word << 9) >> 9) * 4;
         step.target = buffer->instructionIndex[step.value / 4];
+    } else if (handler == DoCallScript) {
+        step.form = VM_FORM_CALL_SCRIPT;
+        step.value = operandWord - CALL_ID_SCRIPT_BASE;
+        step.target = int32_t(word & 0xFFFF);
+    } else if (handler == DoRet && t1 == 5) {
+        step.form = VM_FORM_RETURN;
     } else if (handler == DoPopNull && t1 == 5) {
         step.form = VM_FORM_DISCARD;
     } else if (handler == VM_OpHandlers[3] && hasOperand) {
