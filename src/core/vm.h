@@ -131,6 +131,8 @@ int32_t VM_StackTypesAt(VMBuffer* buffer, int32_t entry, int32_t offset, uint8_t
 int32_t VM_LeftoverTypes(VMBuffer* buffer, int32_t entry, int32_t offset, uint8_t* types, int32_t max);
 // Tests of the run-time guards clear it to run code the check would refuse; nothing else touches it.
 extern bool VM_VerifyStackTypes;
+// Tests clear it to run every instruction through its handler, to hold the loop's forms against them.
+extern bool VM_UseForms;
 // The item type a two-operand operation (op 8-16, 19, 20) pushes for a right operand of type right (T1) and a
 // left one of type left (T2); -1 for pairs it refuses. Either operand ".v" gives ".v".
 int32_t VM_BinaryResultType(int32_t op, int32_t right, int32_t left);

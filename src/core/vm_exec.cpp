@@ -37,6 +37,7 @@ int64_t VM_StackLimit = VM_STACK_LIMIT;
 uint32_t VM_BranchCount = 0;
 int32_t VM_Depth = 0;
 int32_t VM_DebugPollCounter = 0;
+bool VM_UseForms = true;
 
 namespace {
 
@@ -623,8 +624,8 @@ uint8_t* VmExec_Run(VMFrame* frame, uint8_t* sp)
     static_assert(std::size(kForms) == VM_FORM_COUNT, "one label per form");
 #endif
     // What only a handler changes is kept in registers and read again after each: the code's steps and the
-    // stack bounds. One comparison per instruction covers both checks: under an instruction budget the
-    // watermark lies above every stack pointer, so every instruction takes the slow path.
+    // stack bounds. One comparison per instruction covers every check: under an instruction budget (or with
+    // the forms off) the watermark lies above every stack pointer, so every instruction takes the slow path.
     const VMStep* steps;
     const VMStep* step = nullptr;
     uint8_t form;
@@ -634,8 +635,8 @@ uint8_t* VmExec_Run(VMFrame* frame, uint8_t* sp)
     auto reload = [&] {
         steps = frame->steps;
         n = frame->nextInstruction;
-        watermark = VM_InstructionBudget >= 0 ? reinterpret_cast<const uint8_t*>(UINTPTR_MAX)
-                                              : frame->stackBlock + VM_STACK_MARGIN;
+        watermark = VM_InstructionBudget >= 0 || !VM_UseForms ? reinterpret_cast<const uint8_t*>(UINTPTR_MAX)
+                                                              : frame->stackBlock + VM_STACK_MARGIN;
         itemFloor = VM_ItemFloor(frame);
     };
     reload();
@@ -660,6 +661,7 @@ dispatch:
             }
             --VM_InstructionBudget;
         }
+        if (!VM_UseForms && form != VM_FORM_END) form = VM_FORM_HANDLER;
     }
 run:
 #if KV_VM_THREADED
