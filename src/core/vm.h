@@ -47,6 +47,8 @@ enum : uint8_t {
     // a local takes the result).
     VM_FORM_COMPARE_BRANCH,
     VM_FORM_ARITH_CONST,
+    // A local converted to ".i" indexing a local array: the element pushed, or the top value popped into it.
+    VM_FORM_ELEMENT_AT_LOCAL,
     VM_FORM_COUNT
 };
 

@@ -562,20 +562,26 @@ inline bool VmExec_SourceReal(const VMFrame* frame, const VMStep* first, double*
     return true;
 }
 
-// The element of row 0 of the array in local slot the index on top of the stack names, when the slot's value
-// owns the array (so that a write needs no copy of it) and the element exists; else null.
-inline RValue* VmExec_LocalElement(const VMFrame* frame, int32_t slot, const uint8_t* sp)
+// Element index of row 0 of the array in local slot, when the slot's value owns the array (so that a write
+// needs no copy of it) and the element exists; else null.
+inline RValue* VmExec_LocalElementAt(const VMFrame* frame, int32_t slot, int32_t index)
 {
     const QZObjectBase* locals = frame->locals;
     if (!locals || !locals->slots || slot >= locals->slotCount) return nullptr;
     RValue* holder = &locals->slots[slot];
     if (RValue_Kind(holder) != VALUE_ARRAY || !holder->arr || holder->arr->owner != holder) return nullptr;
-    int32_t index;
-    std::memcpy(&index, sp, 4);
     const RefArray* array = holder->arr;
     if (index < 0 || index >= ARRAY_INDEX_STRIDE || array->rowCount < 1 || index >= array->rows[0].length)
         return nullptr;
     return &array->rows[0].items[index];
+}
+
+// The same, the index the ".i" item on top of the stack.
+inline RValue* VmExec_LocalElement(const VMFrame* frame, int32_t slot, const uint8_t* sp)
+{
+    int32_t index;
+    std::memcpy(&index, sp, 4);
+    return VmExec_LocalElementAt(frame, slot, index);
 }
 
 // The dispatch outside the debugger. The forms of VMStep run here when their items allow; any other case,
@@ -620,6 +626,7 @@ uint8_t* VmExec_Run(VMFrame* frame, uint8_t* sp)
         &&label_VM_FORM_PUSH_ARG,    &&label_VM_FORM_VAR_TO_INT,   &&label_VM_FORM_PUSH_ELEMENT,
         &&label_VM_FORM_POP_ELEMENT, &&label_VM_FORM_CALL_SCRIPT,  &&label_VM_FORM_RETURN,
         &&label_VM_FORM_END,         &&label_VM_FORM_COMPARE_BRANCH, &&label_VM_FORM_ARITH_CONST,
+        &&label_VM_FORM_ELEMENT_AT_LOCAL,
     };
     static_assert(std::size(kForms) == VM_FORM_COUNT, "one label per form");
 #endif
@@ -843,6 +850,29 @@ run:
             }
         }
         sp = VmExec_StoreReal(sp - 16, d);
+        VM_NEXT_AT(n + 3);
+    }
+    VM_FORM(VM_FORM_ELEMENT_AT_LOCAL) {
+        double index;
+        if (VM_InstructionBudget >= 0 || g_GameData.scriptObjectModel || !VmExec_SourceReal(frame, step, &index))
+            goto basic;
+        const VMStep& access = step[2];
+        RValue* element = VmExec_LocalElementAt(frame, access.value, Real_ToInt32(index));
+        if (!element) goto basic;
+        if (access.form == VM_FORM_PUSH_ELEMENT) {
+            if (!VmExec_PlainKind(element->kind)) goto basic;
+            Variable_NoInstance = false;
+            ArrayIndexError.flag = false;
+            sp -= 16;
+            VmExec_Move16(sp, element);
+        } else {
+            uint32_t kind;
+            std::memcpy(&kind, sp + offsetof(RValue, kind), 4);
+            if (itemFloor - sp < 16 || RValue_NeedsFree(element) || !VmExec_PlainKind(kind)) goto basic;
+            ArrayIndexError.flag = false;
+            VmExec_Move16(element, sp);
+            sp += 16;
+        }
         VM_NEXT_AT(n + 3);
     }
     VM_FORM(VM_FORM_END)

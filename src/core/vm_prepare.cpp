@@ -106,6 +106,11 @@ void VmPrep_Fuse(VMStep* steps, int32_t count)
 {
     for (int32_t i = 0; i + 2 < count; ++i) {
         VMStep& first = steps[i];
+        if (first.form == VM_FORM_PUSH_LOCAL && steps[i + 1].form == VM_FORM_VAR_TO_INT &&
+            (steps[i + 2].form == VM_FORM_PUSH_ELEMENT || steps[i + 2].form == VM_FORM_POP_ELEMENT)) {
+            first.form = VM_FORM_ELEMENT_AT_LOCAL;
+            continue;
+        }
         if (first.form != VM_FORM_PUSH_LOCAL && first.form != VM_FORM_PUSH_ARG) continue;
         const VMStep& constant = steps[i + 1];
         const VMStep& op = steps[i + 2];

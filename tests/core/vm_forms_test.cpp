@@ -195,6 +195,16 @@ TEST_F(VmFormsTest, EveryFormGivesWhatItsHandlerGives)
          "!Push :: Execution Error - Variable Index [0,3] out of range [1,1] - -7.a(100000,3)"},
         {"a text element replaced by a real", "push.s \"t\"\n conv.s.v\n push.e 0\n pop.v.v local.a[]\n push.d 2\n"
          " conv.d.v\n push.e 0\n pop.v.v local.a[]\n push.e 0\n push.v local.a[]\n ret.v\n", "real 2"},
+        {"an array indexed by a local", "push.d 1\n pop.v.d local.s\n push.d 5\n conv.d.v\n push.e 1\n"
+         " pop.v.v local.a[]\n push.d 7\n conv.d.v\n pushl.v local.s\n conv.v.i\n pop.v.v local.a[]\n"
+         " pushl.v local.s\n conv.v.i\n push.v local.a[]\n ret.v\n", "real 7"},
+        {"a local index past the end", "push.d 1\n conv.d.v\n push.e 0\n pop.v.v local.a[]\n push.d 2\n"
+         " pop.v.d local.s\n pushl.v local.s\n conv.v.i\n push.v local.a[]\n ret.v\n",
+         "!Push :: Execution Error - Variable Index [0,2] out of range [1,1] - -7.a(100000,2)"},
+        {"a write by a local index through a holder that does not own the array",
+         "push.d 1\n conv.d.v\n push.e 0\n pop.v.v local.a[]\n pushl.v local.a\n pop.v.v local.b\n push.d 0\n"
+         " pop.v.d local.s\n push.d 9\n conv.d.v\n pushl.v local.s\n conv.v.i\n pop.v.v local.b[]\n push.e 0\n"
+         " push.v local.a[]\n ret.v\n", "real 1"},
         // Calls and returns.
         {"a script call and its return", "push.e 21\n conv.i.v\n call.i twice 1\n ret.v\n", "real 42"},
         {"recursion", "push.e 15\n conv.i.v\n call.i fib 1\n ret.v\n", "real 610"},
