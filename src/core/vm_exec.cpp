@@ -228,7 +228,7 @@ inline uint8_t* VmExec_PushCall(VMFrame* frame, uint8_t* sp, int32_t argc, CCode
     frame->localsSupplied = locals ? 1 : 0;
     frame->locals = locals ? locals : VmExec_CallLocals(code);
     frame->localsBytes += localsBytes;
-    VM_SetLocalValue(frame->locals, value);
+    if (value) VM_SetLocalValue(frame->locals, value);
     return reinterpret_cast<uint8_t*>(record);
 }
 
@@ -794,18 +794,19 @@ run:
         VM_NEXT();
     }
     VM_FORM(VM_FORM_CALL_SCRIPT) {
-        // A script whose entry passed its check, without locals, called with aligned arguments and nothing
-        // watching; anything else (and every report) is the handler's.
+        // A script whose entry passed its check, called with aligned arguments, within the stack limit and
+        // with nothing watching; anything else (and every report) is the handler's.
         const int32_t argc = step->target;
         if (itemFloor - sp < int64_t(argc) * 16 || (reinterpret_cast<uintptr_t>(sp) & 7) != 0 || VM_Trace ||
-            Profiler_Active || g_GameData.scriptObjectModel || frame->stackSize + frame->localsBytes > VM_StackLimit)
+            Profiler_Active || g_GameData.scriptObjectModel)
             goto handler;
         CScript* script = Script_Data(step->value);
         CCode* code = script ? script->GetCode() : nullptr;
-        if (!code || !code->code || code->checked != code->code || !code->code->steps || code->localCount > 0)
-            goto handler;
+        if (!code || !code->code || code->checked != code->code || !code->code->steps) goto handler;
+        const int64_t localsBytes = VmExec_LocalsBytes(code);
+        if (frame->stackSize + frame->localsBytes + localsBytes > VM_StackLimit) goto handler;
         frame->position = step->next;
-        sp = VmExec_PushCall(frame, sp, argc, code, nullptr, nullptr, 0);
+        sp = VmExec_PushCall(frame, sp, argc, code, nullptr, nullptr, localsBytes);
         if (frame->position >= frame->codeLength) goto ended;
         reload();
         goto dispatch;

@@ -107,6 +107,25 @@ const char kVmFormsScripts[] = R"(
     push.e 4
     conv.i.v
     ret.v
+.code ksl_Script_sumto args=1
+.script sumto
+.locals n
+    pushb.v builtin.argument0
+    pop.v.v local.n
+    pushl.v local.n
+    push.e 1
+    set.i.v le
+    bf deeper
+    pushl.v local.n
+    ret.v
+deeper:
+    pushl.v local.n
+    push.e 1
+    sub.i.v
+    call.i sumto 1
+    pushl.v local.n
+    add.v.v
+    ret.v
 .code ksl_Script_fib args=1
 .script fib
     pushb.v builtin.argument0
@@ -208,6 +227,8 @@ TEST_F(VmFormsTest, EveryFormGivesWhatItsHandlerGives)
         // Calls and returns.
         {"a script call and its return", "push.e 21\n conv.i.v\n call.i twice 1\n ret.v\n", "real 42"},
         {"recursion", "push.e 15\n conv.i.v\n call.i fib 1\n ret.v\n", "real 610"},
+        {"recursion through a script with locals", "push.e 100\n conv.i.v\n call.i sumto 1\n ret.v\n",
+         "real 5050"},
         {"an argument the call did not give", "push.e 1\n conv.i.v\n call.i second 1\n ret.v\n", "undefined"},
         {"a text argument", "push.s \"x\"\n conv.s.v\n push.s \"arg\"\n conv.s.v\n call.i second 2\n ret.v\n",
          "string x"},
