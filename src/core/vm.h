@@ -78,18 +78,14 @@ struct VMFrame {
     CInstance* self;
     CInstance* other;
     uint8_t* code;
-    VMBuffer* buffer;
-    CCode* codeObject;
+    CCode* codeObject;  // the running code: its buffer, name, source and line table
     uint8_t* record;  // innermost VMCallRecord; the running code's stack grows down from it
     const char* codeName;
-    VMBuffer* debugLines;
-    const char* source;
     int32_t position;
     int32_t nextInstruction;
     int32_t callDepth;
     int32_t codeLength;
     int32_t instructionOffset;
-    VMHandler* handlers;
     const VMStep* steps;
     int32_t* instructionIndex;
     bool stopped;   // an error stopped the frame: every record unwinds

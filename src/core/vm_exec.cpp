@@ -140,13 +140,9 @@ inline void VmExec_Use(VMFrame* frame, CCode* code, int32_t position)
 {
     VMBuffer* buffer = code->code;
     frame->codeObject = code;
-    frame->buffer = buffer;
     frame->code = buffer->bytes;
     frame->codeLength = buffer->length;
-    frame->debugLines = code->debugLines;
-    frame->source = code->source;
     frame->codeName = code->name;
-    frame->handlers = buffer->handlers;
     frame->steps = buffer->steps;
     frame->instructionIndex = buffer->instructionIndex;
     frame->position = position;
@@ -329,9 +325,9 @@ void VmExec_ReleaseLeftovers(VMFrame* frame, uint8_t* sp, int32_t skip, int32_t 
     constexpr uint8_t kWith = 8;
     constexpr int32_t kMaxItems = 4096;
     uint8_t* const floor = frame->record;
-    if (sp >= floor || !frame->codeObject || !frame->buffer) return;
+    if (sp >= floor || !frame->codeObject || !frame->codeObject->code) return;
     uint8_t types[kMaxItems];
-    const int32_t count = VM_LeftoverTypes(frame->buffer, frame->codeObject->blockOffset, offset, types, kMaxItems);
+    const int32_t count = VM_LeftoverTypes(frame->codeObject->code, frame->codeObject->blockOffset, offset, types, kMaxItems);
     if (count < skip) return;  // -1 included: unknown types are left alone
     int64_t itemBytes = 0;
     int32_t withCount = 0;
@@ -377,10 +373,10 @@ bool VmExec_StepStops(VMFrame* frame, int32_t offset)
 {
     DebugStep& step = DebugStepState;
     bool stop = step.stopRequest;
-    const char* source = frame->source && frame->source[0] ? frame->source : nullptr;
+    const char* source = frame->codeObject->source && frame->codeObject->source[0] ? frame->codeObject->source : nullptr;
     int32_t line = -1;
     if (step.mode >= 0 && source) {
-        const VMBuffer* lines = frame->debugLines;
+        const VMBuffer* lines = frame->codeObject->debugLines;
         const DebugLineEntry* entry =
             lines ? DebugInfo_FindEntry(lines->bytes, lines->length, offset) : nullptr;
         line = DebugInfo_LineNumber(entry, source, nullptr);
@@ -1142,8 +1138,10 @@ int32_t VM_FrameCodePositions(const VMFrame* frame, VMCodePosition* positions, i
     if (!frame || !positions || max <= 0) return 0;
     auto table = [](const VMBuffer* lines) { return lines ? lines->length : 0; };
     int32_t n = 0;
-    positions[n++] = {frame->codeName, frame->debugLines ? frame->debugLines->bytes : nullptr,
-                      table(frame->debugLines), frame->source, frame->instructionOffset};
+    const CCode* running = frame->codeObject;
+    const VMBuffer* lines = running ? running->debugLines : nullptr;
+    positions[n++] = {frame->codeName, lines ? lines->bytes : nullptr, table(lines), running ? running->source : nullptr,
+                      frame->instructionOffset};
     const uint8_t* at = frame->record;
     for (int32_t depth = frame->callDepth; depth > 0 && n < max && at; --depth) {
         const auto* record = reinterpret_cast<const VMCallRecord*>(at);
