@@ -626,21 +626,28 @@ uint8_t* VmExec_Run(VMFrame* frame, uint8_t* sp)
     };
     static_assert(std::size(kForms) == VM_FORM_COUNT, "one label per form");
 #endif
-    // What only a handler changes is kept in registers and read again after each: the code's steps and the
-    // stack bounds. One comparison per instruction covers every check: under an instruction budget (or with
-    // the forms off) the watermark lies above every stack pointer, so every instruction takes the slow path.
+    // What only a handler changes is kept in registers and read again after each: the code's steps, the
+    // stack bounds and whether calls may take the plain path. One comparison per instruction covers every
+    // check: under an instruction budget (or with the forms off) the watermark lies above every stack pointer,
+    // so every instruction takes the slow path.
     const VMStep* steps;
     const VMStep* step = nullptr;
     uint8_t form;
     int32_t n;
     const uint8_t* watermark;
     const uint8_t* itemFloor;
-    auto reload = [&] {
+    bool plainCalls;
+    // After a call or a return of the loop's own: the code changed, the stack block did not.
+    auto resume = [&] {
         steps = frame->steps;
         n = frame->nextInstruction;
+        itemFloor = VM_ItemFloor(frame);
+    };
+    auto reload = [&] {
+        resume();
         watermark = VM_InstructionBudget >= 0 || !VM_UseForms ? reinterpret_cast<const uint8_t*>(UINTPTR_MAX)
                                                               : frame->stackBlock + VM_STACK_MARGIN;
-        itemFloor = VM_ItemFloor(frame);
+        plainCalls = !VM_Trace && !Profiler_Active && !g_GameData.scriptObjectModel;
     };
     reload();
     if (frame->stopped) return sp;
@@ -793,8 +800,7 @@ run:
         // A script whose entry passed its check, called with aligned arguments, within the stack limit and
         // with nothing watching; anything else (and every report) is the handler's.
         const int32_t argc = step->target;
-        if (itemFloor - sp < int64_t(argc) * 16 || (reinterpret_cast<uintptr_t>(sp) & 7) != 0 || VM_Trace ||
-            Profiler_Active || g_GameData.scriptObjectModel)
+        if (!plainCalls || itemFloor - sp < int64_t(argc) * 16 || (reinterpret_cast<uintptr_t>(sp) & 7) != 0)
             goto handler;
         CScript* script = Script_Data(step->value);
         CCode* code = script ? script->GetCode() : nullptr;
@@ -804,18 +810,18 @@ run:
         frame->position = step->next;
         sp = VmExec_PushCall(frame, sp, argc, code, nullptr, nullptr, localsBytes);
         if (frame->position >= frame->codeLength) goto ended;
-        reload();
+        resume();
         goto dispatch;
     }
     VM_FORM(VM_FORM_RETURN) {
         // A ret.v with only its value above the call record.
-        if (frame->callDepth == 0 || frame->record - sp != 16) goto handler;
+        if (!plainCalls || frame->callDepth == 0 || frame->record - sp != 16) goto handler;
         uint64_t value[2];
         std::memcpy(value, sp, 16);
         sp = VmExec_Pop(frame) - 16;
         std::memcpy(sp, value, 16);
         if (frame->position >= frame->codeLength) goto ended;
-        reload();
+        resume();
         goto dispatch;
     }
     VM_FORM(VM_FORM_COMPARE_BRANCH) {
