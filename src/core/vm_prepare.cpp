@@ -159,7 +159,8 @@ VMStep VmPrep_Step(const VMBuffer* buffer, int32_t offset, int32_t size, VMHandl
     if (word >= 0xFF000000u) return step;
     const int32_t op = int32_t(word >> 24) & 31;
     const int32_t t1 = int32_t(word >> 16) & 15, t2 = int32_t(word >> 20) & 15;
-    const bool hasOperand = (word & 0x40000000u) != 0;
+    // The operand flag on a type without operand bytes gives no operand word to read.
+    const bool hasOperand = (word & 0x40000000u) != 0 && size >= 8;
     int32_t operandWord = 0;
     if (hasOperand) std::memcpy(&operandWord, operand, 4);
     const bool plainLocal = (uint32_t(operandWord) & 0x80000000u) != 0 && (operandWord & 0x0FFFFFFF) >= 100000;
@@ -658,7 +659,8 @@ bool VmVerifier::Step(int32_t o, int32_t node, VmVerStep& step)
     case 6:
         return StepDup(word, n, step);
     case 7:  // conv
-        if (!VmVer_IsItem(t1) || !VmVer_IsItem(t2)) return true;  // refused when it runs
+        // The object-model forms push by their variant, whatever the second type says.
+        if (!VmVer_IsItem(t1) || (variant == 0 && !VmVer_IsItem(t2))) return true;  // refused when it runs
         if (!Pop(n, uint8_t(t1))) return false;
         step.fall = n;
         if (variant == 0) return Push(step.fall, uint8_t(t2));

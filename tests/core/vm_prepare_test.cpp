@@ -297,6 +297,9 @@ TEST_F(VmStackTypeTest, IllTypedEntriesAreRefusedAtTheFirstOffendingInstruction)
         {"popenv without a with record", VmPrepCode{}.W(VmTyPushE(-1)).W(0xBBF00000u), 16},
         {"a call with more arguments than values", VmPrepCode{}.W(VmTyPushE(1)).W(0xD9020001u).W(uint32_t(countId_)), 16},
         {"bt on a real", VmPrepCode{}.W(kVmTyPushD).D(0).W(VmTyBranch(kVmTyBt, 1)), 24},
+        // The object-model conversion pushes a truth value by its variant, whatever its second type says.
+        {"a truth value from a conversion to type 7 popped as a value",
+         VmPrepCode{}.W(VmTyPushE(1)).W(0x27720100u).W(VmTyPopz(5)), 12 + 8},
         {"a stacked scope that is a string",
          VmPrepCode{}.W(kVmTyPushS).W(0).W(kVmTyPushV | 0xFFFF).W(0x80000000u | 100000), 20},
         {"two reals copied as one value", VmPrepCode{}.W(kVmTyPushD).D(1).W(kVmTyPushD).D(2).W(VmTyDup(5, 0)), 12 + 24},
