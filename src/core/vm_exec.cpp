@@ -1072,7 +1072,7 @@ uint8_t* VM_GrowStack(uint8_t* sp, VMFrame* frame)
         return sp;
     }
     uint8_t* old = frame->stackBlock;
-    auto* block = static_cast<uint8_t*>(MemoryManager::Alloc(size_t(newSize), __FILE__, __LINE__, true));
+    auto* block = static_cast<uint8_t*>(MemoryManager::Alloc(size_t(newSize), __FILE__, __LINE__, false));
     std::memcpy(block + step, old, size_t(oldSize));
     const int64_t delta = (block + newSize) - (old + oldSize);
     auto* args = reinterpret_cast<uint8_t*>(VM_Args);
@@ -1188,11 +1188,15 @@ bool VM_Exec(CCode* code, CInstance* self, CInstance* other, RValue* result, QZO
         VmExec_ShowOverflow(code->name);
         return true;
     }
-    frame.stackBlock = static_cast<uint8_t*>(MemoryManager::Alloc(size_t(size), __FILE__, __LINE__, true));
+    // Not cleared: nothing is read from the block that was not written first.
+    frame.stackBlock = static_cast<uint8_t*>(MemoryManager::Alloc(size_t(size), __FILE__, __LINE__, false));
     frame.stackSize = size;
     const int64_t argsDistance = 16 + int64_t(argc) * 16;
     auto* argCopies = reinterpret_cast<RValue*>(VmExec_At(&frame, argsDistance));
-    for (int32_t i = 0; i < argc; ++i) RValue_Copy(&argCopies[i], &args[i]);
+    for (int32_t i = 0; i < argc; ++i) {
+        RValue_SetUndefined(&argCopies[i]);  // the block is not cleared: the copy releases what it replaces
+        RValue_Copy(&argCopies[i], &args[i]);
+    }
     auto* bottom = reinterpret_cast<VMCallRecord*>(reinterpret_cast<uint8_t*>(argCopies) - sizeof(VMCallRecord));
     std::memset(static_cast<void*>(bottom), 0, sizeof(VMCallRecord));
     bottom->recordDistance = -1;

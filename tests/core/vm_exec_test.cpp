@@ -101,6 +101,7 @@ void VmExecTest_Nested(RValue* result, CInstance* self, CInstance* other, int32_
     g_vmSeen.push_back(VmExecTest_Look());
     RValue values[2];
     RValue_SetReal(&values[0], 8);
+    RValue_SetUndefined(&values[1]);
     RValue_SetString(&values[1], "in");
     ScriptArguments args = {2, values};
     Script_Perform(g_vmNestedScript, self, other, 2, result, &args);
@@ -725,6 +726,8 @@ TEST_F(VmExecTest, CallBuiltinLeavesTheCallersArgumentsOwnedAndIntact)
     int32_t id = vmtest::Builtin("t_keeps", VmExecTest_Keeps);
     baseline_ = MemoryManager_Probe();
     RValue a, b, result;
+    RValue_SetUndefined(&a);
+    RValue_SetUndefined(&result);
     RValue_SetString(&a, "kept");
     RValue_SetReal(&b, 1.5);
     RValue_SetString(&result, "old");
@@ -746,6 +749,7 @@ TEST_F(VmExecTest, ArgumentsAreCopiedSoTheCallersValuesSurvive)
     ASSERT_TRUE(BuildProgram(std::string(kVmScripts) + ".code ksl_top\n call.i echo 0\n popz.v\n"
                                                        " pushb.v builtin.t_arg0\n ret.v\n"));
     RValue args[2];
+    RValue_SetUndefined(&args[0]);
     RValue_SetString(&args[0], "mine");
     RValue_SetReal(&args[1], 6);
     EXPECT_EQ(Run("ksl_top", 2, args), "mine");

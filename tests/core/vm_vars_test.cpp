@@ -899,6 +899,7 @@ TEST_F(VmVarsModelTest, ScopeChainClosuresAndTheConfigurableBit)
     RValue_SetReal(&outer->slots[2], 12);
     auto run = [&](const char* entry) {
         RValue result;
+        RValue_SetUndefined(&result);
         RValue_SetString(&result, "untouched");
         VM_Exec(Entry(entry), self_, other_, &result, inner, 0, nullptr, nullptr);
         std::string text = VmVarsTest_Text(&result);
