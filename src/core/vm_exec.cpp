@@ -231,7 +231,7 @@ inline uint8_t* VmExec_PushCall(VMFrame* frame, uint8_t* sp, int32_t argc, CCode
 
 // Ends the innermost call: the caller's code, locals and arguments come back. Returns the stack pointer
 // above the callee's arguments.
-inline uint8_t* VmExec_Pop(VMFrame* frame)
+__attribute__((always_inline)) inline uint8_t* VmExec_Pop(VMFrame* frame)
 {
     auto* record = reinterpret_cast<VMCallRecord*>(frame->record);
     const int32_t calleeArgc = VM_ArgCount;
