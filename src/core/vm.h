@@ -1,9 +1,12 @@
 // The bytecode interpreter: frames, the value stack, call records and the operation handlers.
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "core/code.h"
 #include "core/interpreter.h"
+#include "core/value.h"
 
 struct BuiltinFunction;
 struct CInstance;
@@ -233,6 +236,30 @@ uint8_t* DoPopEnv(uint32_t word, uint8_t* sp, uint8_t* operand, VMFrame* frame);
 // Closes the frame's open with-blocks whose records lie below limit (every one when limit is null): frees
 // their arrays and gives self and other back the values from before the outermost of them.
 void VM_WithUnwind(VMFrame* frame, const uint8_t* limit);
+
+// The real of a ".v" real, ".d" or ".i" item (type 5, 0 or 2) at p, which may be only 4-byte aligned; false
+// for anything else.
+inline bool VM_ItemReal(int32_t type, const uint8_t* p, double* out)
+{
+    if (type == 5) {
+        uint32_t kind;
+        std::memcpy(&kind, p + offsetof(RValue, kind), 4);
+        if ((kind & RVALUE_KIND_MASK) != VALUE_REAL) return false;
+        std::memcpy(out, p, 8);
+        return true;
+    }
+    if (type == 0) {
+        std::memcpy(out, p, 8);
+        return true;
+    }
+    if (type == 2) {
+        int32_t i;
+        std::memcpy(&i, p, 4);
+        *out = double(i);
+        return true;
+    }
+    return false;
+}
 
 // Where the running code's own items end: its call record, or the innermost open with-block record when
 // that lies below it. No pop may cross it.

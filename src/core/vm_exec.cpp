@@ -453,27 +453,6 @@ uint8_t* VmExec_DebugLoop(VMFrame* frame, uint8_t* sp)
     return sp;
 }
 
-// The real of an item of a numeric form by its size (".v" 16, ".d" 8, ".i" 4); false for a ".v" that holds
-// anything but a real.
-inline bool VmExec_ItemReal(int32_t size, const uint8_t* p, double* out)
-{
-    if (size == 16) {
-        uint32_t kind;
-        std::memcpy(&kind, p + offsetof(RValue, kind), 4);
-        if ((kind & RVALUE_KIND_MASK) != VALUE_REAL) return false;
-        std::memcpy(out, p, 8);
-        return true;
-    }
-    if (size == 8) {
-        std::memcpy(out, p, 8);
-        return true;
-    }
-    int32_t i;
-    std::memcpy(&i, p, 4);
-    *out = double(i);
-    return true;
-}
-
 // Kinds a plain copy of the 16 bytes moves whole: nothing is counted or released for them.
 inline bool VmExec_PlainKind(uint32_t kind)
 {
@@ -649,6 +628,13 @@ uint8_t* VmExec_Run(VMFrame* frame, uint8_t* sp)
                                                               : frame->stackBlock + VM_STACK_MARGIN;
         plainCalls = !VM_Trace && !Profiler_Active && !g_GameData.scriptObjectModel;
     };
+    // The two operands of a numeric form as reals, the top item the right one; false leaves them to the
+    // handler.
+    auto numbers = [&](double* left, double* right) {
+        const int32_t r = step->right;
+        return itemFloor - sp >= r + step->left && VM_ItemReal(int32_t(step->word >> 16) & 15, sp, right) &&
+               VM_ItemReal(int32_t(step->word >> 20) & 15, sp + r, left);
+    };
     reload();
     if (frame->stopped) return sp;
     if (frame->position >= frame->codeLength) goto ended;
@@ -712,29 +698,23 @@ run:
         VM_NEXT();
     }
     VM_FORM(VM_FORM_ARITH) {
-        const int32_t r = step->right, l = step->left;
         double a, b;
-        if (itemFloor - sp < r + l || !VmExec_ItemReal(r, sp, &b) || !VmExec_ItemReal(l, sp + r, &a))
-            goto handler;
-        sp = VmExec_StoreReal(sp + r + l - 16, VmExec_Arith(step->value, a, b));
+        if (!numbers(&a, &b)) goto handler;
+        sp = VmExec_StoreReal(sp + step->right + step->left - 16, VmExec_Arith(step->value, a, b));
         VM_NEXT();
     }
     VM_FORM(VM_FORM_MOD) {
-        const int32_t r = step->right, l = step->left;
         double a, b;
-        if (itemFloor - sp < r + l || !VmExec_ItemReal(r, sp, &b) || !VmExec_ItemReal(l, sp + r, &a))
-            goto handler;
-        if (std::fabs(b) < 1e-10) goto handler;  // the handler reports the division by zero
-        sp = VmExec_StoreReal(sp + r + l - 16, VmExec_Remainder(a, b));
+        // Below the tolerance the handler reports the division by zero.
+        if (!numbers(&a, &b) || std::fabs(b) < 1e-10) goto handler;
+        sp = VmExec_StoreReal(sp + step->right + step->left - 16, VmExec_Remainder(a, b));
         VM_NEXT();
     }
     VM_FORM(VM_FORM_COMPARE) {
-        const int32_t r = step->right, l = step->left;
         double a, b;
-        if (itemFloor - sp < r + l || !VmExec_ItemReal(r, sp, &b) || !VmExec_ItemReal(l, sp + r, &a))
-            goto handler;
+        if (!numbers(&a, &b)) goto handler;
         const int32_t answer = VmExec_Compare(step->value, a, b) ? 1 : 0;
-        sp += r + l - 4;
+        sp += step->right + step->left - 4;
         std::memcpy(sp, &answer, 4);
         VM_NEXT();
     }

@@ -536,27 +536,6 @@ uint8_t* VmOps_ModelTwo(int32_t op, uint32_t word, uint8_t* sp, VMFrame* frame)
 
 // ---- the ordinary two-operand operations ----
 
-// The real of a ".v" real, ".d" or ".i" item, for the fast paths; false for anything else.
-inline bool VmOps_FastReal(int32_t type, const uint8_t* p, double* out)
-{
-    if (type == 5) {
-        uint32_t kind;
-        std::memcpy(&kind, p + offsetof(RValue, kind), 4);
-        if ((kind & RVALUE_KIND_MASK) != VALUE_REAL) return false;
-        std::memcpy(out, p, 8);
-        return true;
-    }
-    if (type == 0) {
-        std::memcpy(out, p, 8);
-        return true;
-    }
-    if (type == 2) {
-        *out = double(VmOps_I32(p));
-        return true;
-    }
-    return false;
-}
-
 uint8_t* VmOps_Binary(int32_t op, uint32_t word, uint8_t* sp, VMFrame* frame)
 {
     if (word & 0x0F00u) return VmOps_ModelTwo(op, word, sp, frame);
@@ -565,7 +544,7 @@ uint8_t* VmOps_Binary(int32_t op, uint32_t word, uint8_t* sp, VMFrame* frame)
     if ((t1 == 5 || t2 == 5) && op <= VMOPS_SUB && op != VMOPS_REM && op != VMOPS_MOD) {
         const int32_t s1 = VM_StackItemSize(t1), s2 = VM_StackItemSize(t2);
         double a, b;
-        if (s1 && s2 && VM_ItemFloor(frame) - sp >= s1 + s2 && VmOps_FastReal(t1, sp, &b) && VmOps_FastReal(t2, sp + s1, &a) &&
+        if (s1 && s2 && VM_ItemFloor(frame) - sp >= s1 + s2 && VM_ItemReal(t1, sp, &b) && VM_ItemReal(t2, sp + s1, &a) &&
             !(t1 == 2 && t2 == 2)) {
             double d;
             switch (op) {
@@ -1352,7 +1331,7 @@ uint8_t* DoSet(uint32_t word, uint8_t* sp, uint8_t*, VMFrame* frame)
     }
     int32_t answer = 0;
     double a, b;
-    if (kind < 7 && (t1 == 5 || t2 == 5) && VmOps_FastReal(t1, sp, &b) && VmOps_FastReal(t2, sp + r.size, &a)) {
+    if (kind < 7 && (t1 == 5 || t2 == 5) && VM_ItemReal(t1, sp, &b) && VM_ItemReal(t2, sp + r.size, &a)) {
         // Numbers of the common kinds: the difference against the tolerance, no release needed.
         const double diff = a - b, e = Math_Epsilon;
         bool out = false;
