@@ -14,27 +14,6 @@
 
 namespace {
 
-std::string VmForms_Real(double d)
-{
-    if (std::isnan(d)) return "nan";
-    char text[64];
-    std::snprintf(text, sizeof text, "%.17g", d);
-    return text;
-}
-
-std::string VmForms_Value(const RValue* v)
-{
-    switch (RValue_Kind(v)) {
-    case VALUE_REAL: return "real " + VmForms_Real(v->real);
-    case VALUE_BOOL: return "bool " + VmForms_Real(v->real);
-    case VALUE_INT32: return "int32 " + std::to_string(v->v32);
-    case VALUE_INT64: return "int64 " + std::to_string(v->v64);
-    case VALUE_STRING: return std::string("string ") + (v->str && v->str->text ? v->str->text : "");
-    case VALUE_UNDEFINED: return "undefined";
-    default: return "kind " + std::to_string(RValue_Kind(v));
-    }
-}
-
 class VmFormsTest : public vmtest::VmProgramTest {
 protected:
     void SetUp() override
@@ -63,7 +42,7 @@ protected:
         RValue result;
         RValue_SetUndefined(&result);
         VM_Exec(Entry(entry), nullptr, nullptr, &result, nullptr, 0, nullptr, nullptr);
-        std::string got = VmForms_Value(&result);
+        std::string got = vmtest::ValueText(&result);
         RValue_Free(&result);
         if (wadtest::g_exitCalls) {
             got = kvtest::ReportedMessages(release_.text);
@@ -275,7 +254,7 @@ TEST_F(VmFormsTest, TheInstructionBudgetCountsEveryInstructionOfASequence)
         RValue_SetUndefined(&result);
         VM_Exec(Entry("ksl_count"), nullptr, nullptr, &result, locals, 0, nullptr, nullptr);
         VM_InstructionBudget = -1;
-        EXPECT_EQ(VmForms_Value(ObjectBase_GetSlot(locals, 0)), "real 4");
+        EXPECT_EQ(vmtest::ValueText(ObjectBase_GetSlot(locals, 0)), "real 4");
         RValue_Free(&result);
         ObjectBase_Free(locals);
     }

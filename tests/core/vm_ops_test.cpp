@@ -41,27 +41,6 @@ std::string VmOpsTest_Hex(const std::string& hex)
     return out;
 }
 
-std::string VmOpsTest_Real(double d)
-{
-    if (std::isnan(d)) return "nan";  // whatever its sign bit
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.17g", d);
-    return buffer;
-}
-
-std::string VmOpsTest_Value(const RValue* v)
-{
-    switch (RValue_Kind(v)) {
-    case VALUE_REAL: return "real " + VmOpsTest_Real(v->real);
-    case VALUE_BOOL: return "bool " + VmOpsTest_Real(v->real);
-    case VALUE_INT32: return "int32 " + std::to_string(v->v32);
-    case VALUE_INT64: return "int64 " + std::to_string(v->v64);
-    case VALUE_STRING: return std::string("string ") + (v->str && v->str->text ? v->str->text : "");
-    case VALUE_UNDEFINED: return "undefined";
-    default: return "kind" + std::to_string(RValue_Kind(v));
-    }
-}
-
 // Fixed addresses for pointer and object operands: two differ only above bit 31.
 void* const kVmOpsPtrLow = reinterpret_cast<void*>(uintptr_t(0x1000));
 void* const kVmOpsPtrHigh = reinterpret_cast<void*>(uintptr_t(0x100001000ull));
@@ -260,7 +239,7 @@ bool VmOpsModel_ToBoolean(const RValue* value)
 }
 int32_t VmOpsModel_LessThan(RValue* result, const RValue* x, const RValue* y, bool leftFirst)
 {
-    g_vmOpsModelCalls.push_back(std::string("LessThan ") + VmOpsTest_Real(x->real) + " " + VmOpsTest_Real(y->real) +
+    g_vmOpsModelCalls.push_back(std::string("LessThan ") + vmtest::RealText(x->real) + " " + vmtest::RealText(y->real) +
                                 (leftFirst ? " left" : " right"));
     if (std::isnan(x->real) || std::isnan(y->real)) RValue_SetUndefined(result);
     else RValue_SetBool(result, x->real < y->real);
@@ -390,7 +369,7 @@ protected:
         case 0: {
             double d;
             std::memcpy(&d, sp, 8);
-            out = "d " + VmOpsTest_Real(d);
+            out = "d " + vmtest::RealText(d);
             break;
         }
         case 1: {
@@ -417,7 +396,7 @@ protected:
         case 5: {
             RValue v;
             std::memcpy(&v, sp, 16);
-            out = "v " + VmOpsTest_Value(&v);
+            out = "v " + vmtest::ValueText(&v);
             break;
         }
         case 6: {
@@ -1154,7 +1133,7 @@ TEST_F(VmOpsTest, AssembledProgramsReachEveryHandler)
         RValue result;
         RValue_SetUndefined(&result);
         VM_Exec(Entry("ksl_ops" + std::to_string(i)), nullptr, nullptr, &result, nullptr, 0, nullptr, nullptr);
-        std::string got = VmOpsTest_Value(&result);
+        std::string got = vmtest::ValueText(&result);
         RValue_Free(&result);
         if (wadtest::g_exitCalls) {
             got = kvtest::ReportedMessages(release_.text);

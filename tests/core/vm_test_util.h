@@ -11,6 +11,8 @@
 #include "core/varnames.h"
 #include "core/vm.h"
 
+#include <cmath>
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -26,6 +28,29 @@ inline int32_t Builtin(const char* name, TRoutine handler)
             return i;
         }
     return Function_Add(name, handler, -1, false) - 1;
+}
+
+// "%.17g" of a real; "nan" for any NaN, whatever its sign bit.
+inline std::string RealText(double d)
+{
+    if (std::isnan(d)) return "nan";
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.17g", d);
+    return buffer;
+}
+
+// A value as "<kind> <content>", for comparing results.
+inline std::string ValueText(const RValue* v)
+{
+    switch (RValue_Kind(v)) {
+    case VALUE_REAL: return "real " + RealText(v->real);
+    case VALUE_BOOL: return "bool " + RealText(v->real);
+    case VALUE_INT32: return "int32 " + std::to_string(v->v32);
+    case VALUE_INT64: return "int64 " + std::to_string(v->v64);
+    case VALUE_STRING: return std::string("string ") + (v->str && v->str->text ? v->str->text : "");
+    case VALUE_UNDEFINED: return "undefined";
+    default: return "kind" + std::to_string(RValue_Kind(v));
+    }
 }
 
 inline int32_t BuiltinVariable(const char* name, BuiltinVariableGetter getter)
