@@ -64,9 +64,22 @@ inline MmBlockHeader* MmHeaderOf(const void* p)
     return reinterpret_cast<MmBlockHeader*>(static_cast<char*>(const_cast<void*>(p)) - sizeof(MmBlockHeader));
 }
 
+// The header is written and read as two 8-byte words (little-endian host): a free soon after its
+// alloc then reads straight from the pending stores, which a load spanning two stores cannot.
+inline void MmHeaderWrite(MmBlockHeader* h, size_t size)
+{
+    const uint64_t sizeAndMagic = (uint64_t{kMmMagic1} << 32) | static_cast<uint32_t>(size);
+    const uint64_t magicAndZero = kMmMagic2;
+    std::memcpy(h, &sizeAndMagic, 8);
+    std::memcpy(reinterpret_cast<char*>(h) + 8, &magicAndZero, 8);
+}
+
 inline bool MmHeaderValid(const MmBlockHeader* h)
 {
-    return h->magic1 == kMmMagic1 && h->magic2 == kMmMagic2 && h->zero == 0;
+    uint64_t sizeAndMagic, magicAndZero;
+    std::memcpy(&sizeAndMagic, h, 8);
+    std::memcpy(&magicAndZero, reinterpret_cast<const char*>(h) + 8, 8);
+    return (sizeAndMagic >> 32) == kMmMagic1 && magicAndZero == kMmMagic2;
 }
 
 // ---- The lock and one-time start ----
@@ -165,6 +178,15 @@ struct MmHold {
     MmHold(const MmHold&) = delete;
     MmHold& operator=(const MmHold&) = delete;
 };
+
+// Set once the start has run with the block log off. Then, while the process has one thread, the
+// common operations need neither the lock nor a log record and take the short paths inline.
+std::atomic<bool> g_mmStartedUnlogged{false};
+
+inline bool MmUnlocked()
+{
+    return __libc_single_threaded && g_mmStartedUnlogged.load(std::memory_order_relaxed);
+}
 
 // ---- Totals (heap blocks only) ----
 
@@ -475,7 +497,12 @@ void MmOpenLogFromCommandLine()
     std::atexit(MmFlushAtExit);
 }
 
-void MmStart() { MmOpenLogFromCommandLine(); }
+void MmStart()
+{
+    MmOpenLogFromCommandLine();
+    // The log is opened here or never, so this holds for good.
+    g_mmStartedUnlogged.store(g_mmLog == nullptr, std::memory_order_relaxed);
+}
 
 // ---- Block kinds ----
 
@@ -487,7 +514,6 @@ struct MmPool {
     uint8_t* pages;  // newest first; a page's first word links to the one made before it
     void* freeList;
     size_t inUse;
-    size_t freeCount;
     size_t pageCount;
 };
 constexpr size_t kMmPageLink = 8;
@@ -603,7 +629,6 @@ bool MmAddPage(int index, size_t* failed)
     MmPageMapAdd(start, area, index);
     g_mmPagesLow = std::min(g_mmPagesLow, start);
     g_mmPagesHigh = std::max(g_mmPagesHigh, start + area);
-    pool.freeCount += count;
     ++pool.pageCount;
     return true;
 }
@@ -616,13 +641,12 @@ void* MmPoolAlloc(int index, size_t* failed)
     void* block = pool.freeList;
     std::memcpy(&pool.freeList, block, sizeof pool.freeList);
     ++pool.inUse;
-    --pool.freeCount;
     return block;
 }
 
-// Lock held. The pool whose page area holds the pointer, or -1. Areas are disjoint, so at most one
-// page holds it and the order in which pages are asked does not matter.
-int MmPoolOf(const void* p)
+// Lock held (or one thread). The pool whose page area holds the pointer, or -1. Areas are disjoint,
+// so at most one page holds it and the order in which pages are asked does not matter.
+inline int MmPoolOf(const void* p)
 {
     auto address = reinterpret_cast<uintptr_t>(p);
     if (address < g_mmPagesLow || address >= g_mmPagesHigh) return -1;
@@ -633,13 +657,12 @@ int MmPoolOf(const void* p)
     return -1;
 }
 
-void MmPoolFree(int index, void* block)
+inline void MmPoolFree(int index, void* block)
 {
     MmPool& pool = g_mmPools[index];
     std::memcpy(block, &pool.freeList, sizeof pool.freeList);
     pool.freeList = block;
     --pool.inUse;
-    ++pool.freeCount;
 }
 
 // A pointer inside a heap block: its preceding word is the mark plus its offset from the block.
@@ -672,6 +695,32 @@ MmKind MmClassify(const void* p, int* pool, size_t* size)
     return MmIsInterior(p) ? MmKind::Interior : MmKind::Foreign;
 }
 
+__attribute__((noinline)) void MmCountHeapBlockLocked(void* block, size_t size)
+{
+    MmHold hold;
+    g_mmHeapBytes += size;
+    ++g_mmHeapBlocks;
+    MmLogBlock(block, size);
+}
+
+// A heap block of more than 128 bytes; null when the system heap refused. The system heap is called
+// without the lock; the lock is taken only for the totals and the log, and only when needed.
+inline void* MmHeapAllocate(size_t size, bool clear)
+{
+    auto* h = static_cast<MmBlockHeader*>(g_mmMalloc(size + sizeof(MmBlockHeader)));
+    if (!h) return nullptr;
+    MmHeaderWrite(h, size);
+    void* block = h + 1;
+    if (clear) std::memset(block, 0, size);
+    if (MmUnlocked()) {
+        g_mmHeapBytes += size;
+        ++g_mmHeapBlocks;
+    } else {
+        MmCountHeapBlockLocked(block, size);
+    }
+    return block;
+}
+
 // Takes the lock itself (callers may already hold it). Null with *failed set when the system heap
 // refused; the caller reports that once it holds the lock no longer.
 void* MmAllocate(size_t size, bool clear, size_t* failed)
@@ -684,18 +733,8 @@ void* MmAllocate(size_t size, bool clear, size_t* failed)
         MmLogBlock(block, size);
         return block;
     }
-    auto* h = static_cast<MmBlockHeader*>(g_mmMalloc(size + sizeof(MmBlockHeader)));
-    if (!h) {
-        *failed = size;
-        return nullptr;
-    }
-    *h = {static_cast<uint32_t>(size), kMmMagic1, kMmMagic2, 0};
-    void* block = h + 1;
-    if (clear) std::memset(block, 0, size);
-    MmHold hold;
-    g_mmHeapBytes += size;
-    ++g_mmHeapBlocks;
-    MmLogBlock(block, size);
+    void* block = MmHeapAllocate(size, clear);
+    if (!block) *failed = size;
     return block;
 }
 
@@ -715,6 +754,40 @@ void* MmRelease(void* block)
     case MmKind::Foreign: break;
     }
     return block;
+}
+
+// ---- Unlocked paths (one thread, log off) ----
+
+// A block from a pool's free list, or null when the full path must serve the request.
+inline void* MmPoolAllocUnlocked(size_t size)
+{
+    if (!MmUnlocked()) return nullptr;
+    MmPool& pool = g_mmPools[MmPoolIndex(size)];
+    void* block = pool.freeList;
+    if (!block) return nullptr;
+    std::memcpy(&pool.freeList, block, sizeof pool.freeList);
+    ++pool.inUse;
+    return block;
+}
+
+// True when the block went back to its pool or to the system heap; false leaves it to the full path
+// (interior and foreign pointers, or the lock is needed). Classifies as MmClassify does, once.
+inline bool MmFreeUnlocked(void* block)
+{
+    if (!MmUnlocked()) return false;
+    // The page areas come first: the bytes in front of a pool block are another block's and may
+    // look like a header. Outside the page range this is two compares.
+    const int pool = MmPoolOf(block);
+    if (pool >= 0) {
+        MmPoolFree(pool, block);
+        return true;
+    }
+    MmBlockHeader* h = MmHeaderOf(block);
+    if (!MmHeaderValid(h)) return false;
+    g_mmHeapBytes -= h->size;
+    --g_mmHeapBlocks;
+    g_mmFree(h);
+    return true;
 }
 
 MemoryProbe MmProbe()
@@ -802,7 +875,7 @@ void* MmAllocate(size_t size, bool clear, size_t* failed)
         *failed = size;
         return nullptr;
     }
-    *h = {static_cast<uint32_t>(size), kMmMagic1, kMmMagic2, 0};
+    MmHeaderWrite(h, size);
     void* block = h + 1;
     if (clear) std::memset(block, 0, size);
     MmHold hold;
@@ -835,6 +908,9 @@ void* MmRelease(void* block)
     return block;
 }
 
+// Every block here is in the set, so every free takes the lock.
+inline bool MmFreeUnlocked(void*) { return false; }
+
 MemoryProbe MmProbe()
 {
     MemoryProbe probe = {};
@@ -863,20 +939,44 @@ struct MmStaticStart {
     MmStaticStart() { OutOfMemory_Install(); }
 } g_mmStaticStart;
 
-}  // namespace
+// ---- Entry paths: the common cases inline, the rest out of line ----
 
-void* MemoryManager::Alloc(size_t size, const char*, int, bool clear)
+__attribute__((noinline)) void* MmAllocateOrReport(size_t size, bool clear)
 {
-    if (size == 0 || size >= kMmLargestRequest) return nullptr;
     size_t failed = 0;
     void* block = MmAllocate(size, clear, &failed);
     if (!block && failed) OutOfMemoryHandler(failed);
     return block;
 }
 
-void MemoryManager::Free(void* block)
+#ifndef KV_MEM_PASSTHROUGH
+__attribute__((noinline)) void* MmHeapRefused(size_t size)
 {
-    if (!block) return;
+    OutOfMemoryHandler(size);
+    return nullptr;
+}
+#endif
+
+__attribute__((always_inline)) inline void* MmAllocInline(size_t size, bool clear)
+{
+    // Size 0 wraps round to the largest value, so one compare refuses both.
+    if (size - 1 >= kMmLargestRequest - 1) return nullptr;
+#ifndef KV_MEM_PASSTHROUGH
+    if (size > kMmLargestPoolBlock) {
+        void* block = MmHeapAllocate(size, clear);
+        return block ? block : MmHeapRefused(size);
+    }
+    void* block = MmPoolAllocUnlocked(size);
+    if (!block) return MmAllocateOrReport(size, clear);
+    if (clear) std::memset(block, 0, size);
+    return block;
+#else
+    return MmAllocateOrReport(size, clear);
+#endif
+}
+
+__attribute__((noinline)) void MmFreeLocked(void* block)
+{
     void* released;
     {
         MmHold hold;
@@ -885,6 +985,18 @@ void MemoryManager::Free(void* block)
     // Heap blocks and foreign pointers alike end in the system heap.
     if (released) g_mmFree(released);
 }
+
+__attribute__((always_inline)) inline void MmFreeInline(void* block)
+{
+    if (!block || MmFreeUnlocked(block)) return;
+    MmFreeLocked(block);
+}
+
+}  // namespace
+
+void* MemoryManager::Alloc(size_t size, const char*, int, bool clear) { return MmAllocInline(size, clear); }
+
+void MemoryManager::Free(void* block) { MmFreeInline(block); }
 
 void* MemoryManager::ReAlloc(void* block, size_t size, const char* file, int line)
 {
@@ -1022,6 +1134,6 @@ void OutOfMemoryHandler(size_t size)
     Platform_Exit(-1);
 }
 
-void* MemAlloc(size_t size) { return MemoryManager::Alloc(size, __FILE__, __LINE__, false); }
+void* MemAlloc(size_t size) { return MmAllocInline(size, false); }
 void* MemReAlloc(void* block, size_t size) { return MemoryManager::ReAlloc(block, size, __FILE__, __LINE__); }
-void MemFree(void* block) { MemoryManager::Free(block); }
+void MemFree(void* block) { MmFreeInline(block); }

@@ -634,6 +634,8 @@ TEST_F(CodeTest, ScriptPerformFreesTwoArgumentsAndRestoresTheArgumentGlobals)
     VM_Args = outer;
 
     RValue values[2];
+    RValue_SetUndefined(&values[0]);
+    RValue_SetUndefined(&values[1]);
     RValue_SetString(&values[0], "first");
     RValue_SetString(&values[1], "second");
     ScriptArguments args = {2, values};
@@ -695,6 +697,7 @@ TEST_F(CodeTest, ScriptWithEmptyCodeRunsNothingAndKeepsItsArguments)
     ASSERT_TRUE(Script_Prepare());
     SeamTrace_Clear();
     RValue values[2];
+    RValue_SetUndefined(&values[0]);
     RValue_SetString(&values[0], "kept");
     RValue_SetReal(&values[1], 2);
     ScriptArguments args = {2, values};

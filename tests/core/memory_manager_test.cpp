@@ -409,6 +409,150 @@ TEST(MemoryManager, ForeignFreeReachesTheSystemHeap)
     EXPECT_EQ(g_mmtFreed[0], foreign);
 }
 
+namespace {
+
+// Two 8-byte pool pages placed at the ends of an arena, so that whatever lies between them is inside
+// the span of page addresses without being in any page; one heap block is placed between them too.
+constexpr size_t kMmtSpanBytes = size_t{4} << 20;
+constexpr size_t kMmtSpanPage = 8 + 128 * 1024 + 8;
+constexpr size_t kMmtSpanPageOffsets[] = {0, size_t{3} << 20};
+constexpr size_t kMmtSpanHeapRequest = 300;
+constexpr size_t kMmtSpanHeapOffset = size_t{1} << 20;
+constexpr size_t kMmtSpanForeignOffset = size_t{2} << 20;
+uint8_t* g_mmtSpan = nullptr;
+size_t g_mmtSpanPagesPlaced = 0;
+std::vector<void*> g_mmtSpanFreed;
+
+bool MmtInSpan(const void* p)
+{
+    auto* b = static_cast<const uint8_t*>(p);
+    return b >= g_mmtSpan && b < g_mmtSpan + kMmtSpanBytes;
+}
+
+void* MmtSpanMalloc(size_t size)
+{
+    if (size == kMmtSpanPage && g_mmtSpanPagesPlaced < std::size(kMmtSpanPageOffsets))
+        return g_mmtSpan + kMmtSpanPageOffsets[g_mmtSpanPagesPlaced++];
+    // The same spot each time: the block made there before has been freed by then.
+    if (size == kMmtSpanHeapRequest + 16) return g_mmtSpan + kMmtSpanHeapOffset;
+    return std::malloc(size);
+}
+
+void MmtSpanFree(void* block)
+{
+    g_mmtSpanFreed.push_back(block);
+    if (!MmtInSpan(block)) std::free(block);
+}
+
+// Blocks of one pool until one of them has the 16 bytes in front of it covered by others held, so
+// that those bytes can be written.
+void* MmtPoolBlockBehindHeldBlocks(size_t blockSize, std::vector<void*>& held)
+{
+    for (int tries = 0; tries < 1000; ++tries) {
+        held.push_back(MemAlloc(blockSize));
+        for (void* candidate : held) {
+            auto* p = static_cast<uint8_t*>(candidate);
+            bool covered = true;
+            for (size_t back = blockSize; back < 16 + blockSize && covered; back += blockSize)
+                covered = std::find(held.begin(), held.end(), p - back) != held.end();
+            if (covered) return candidate;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+// What a free does with each kind of pointer, where the span of page addresses settles the kind and
+// where it does not. With one thread a free decides without the lock, with more it takes it: both
+// ways must agree, so every case runs on the main thread and again on a second one.
+TEST(MemoryManager, FreeTellsPointerKindsApart)
+{
+    if (kMmtPassThrough) GTEST_SKIP() << "pool layout: pass-through mode has no pages";
+    g_mmtSpan = static_cast<uint8_t*>(std::aligned_alloc(128 * 1024, kMmtSpanBytes));
+    ASSERT_NE(g_mmtSpan, nullptr);
+    std::memset(g_mmtSpan, 0, kMmtSpanBytes);
+    g_mmtSpanPagesPlaced = 0;
+    const MemoryProbe base = MemoryManager_Probe();
+    std::vector<void*> older;
+    for (size_t i = 0; i < std::size(kMmtSpanPageOffsets); ++i) {
+        MmtDrainPool(0, 8, 16383, older);
+        MmtHooks hooks({MmtSpanMalloc, nullptr, nullptr, nullptr});
+        older.push_back(MemAlloc(8));
+    }
+    ASSERT_EQ(g_mmtSpanPagesPlaced, std::size(kMmtSpanPageOffsets));
+    MmtHooks hooks({MmtSpanMalloc, MmtSpanFree, nullptr, nullptr});
+
+    auto run = [] {
+        // A pool block whose preceding bytes are a perfect heap header is still a pool block: it goes
+        // back to its pool, which hands it out next.
+        for (size_t blockSize : {8, 16, 32, 64, 128}) {
+            SCOPED_TRACE(blockSize);
+            std::vector<void*> held;
+            auto* p = static_cast<uint8_t*>(MmtPoolBlockBehindHeldBlocks(blockSize, held));
+            ASSERT_NE(p, nullptr);
+            const MmtHeader fake = {129, 0xDEADC0DEu, 0xBAADB00Bu, 0};
+            std::memcpy(p - 16, &fake, sizeof fake);
+            EXPECT_FALSE(MemoryManager::IsBlock(p));
+            const MemoryProbe before = MemoryManager_Probe();
+            g_mmtSpanFreed.clear();
+            MemFree(p);
+            const MemoryProbe after = MemoryManager_Probe();
+            EXPECT_TRUE(g_mmtSpanFreed.empty());
+            EXPECT_EQ(after.liveBlocks, before.liveBlocks - 1);
+            EXPECT_EQ(after.heapBytesInUse, before.heapBytesInUse);
+            EXPECT_EQ(MemAlloc(blockSize), p);
+            for (void* block : held) MemFree(block);
+        }
+
+        auto* heap = static_cast<uint8_t*>(MemAlloc(kMmtSpanHeapRequest));
+        ASSERT_EQ(heap, g_mmtSpan + kMmtSpanHeapOffset + 16);
+        const uint32_t mark = 0x80000000u | 64;
+        std::memcpy(heap + 60, &mark, 4);
+        void* systemBlock = std::malloc(48);
+        struct Case {
+            const char* what;
+            void* pointer;
+            bool isBlock;
+            void* systemFreed;  // what the system heap gets back, or null
+            size_t liveFreed, heapFreed;
+        };
+        const Case cases[] = {
+            {"interior pointer between pages", heap + 64, true, nullptr, 0, 0},
+            {"heap block between pages", heap, true, g_mmtSpan + kMmtSpanHeapOffset, 1, kMmtSpanHeapRequest},
+            {"foreign pointer between pages", g_mmtSpan + kMmtSpanForeignOffset + 16, false,
+             g_mmtSpan + kMmtSpanForeignOffset + 16, 0, 0},
+            {"block of the system heap", systemBlock, false, systemBlock, 0, 0},
+        };
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.what);
+            EXPECT_EQ(MemoryManager::IsBlock(c.pointer), c.isBlock);
+            const MemoryProbe before = MemoryManager_Probe();
+            g_mmtSpanFreed.clear();
+            MemFree(c.pointer);
+            const MemoryProbe after = MemoryManager_Probe();
+            const std::vector<void*> freed =
+                c.systemFreed ? std::vector<void*>{c.systemFreed} : std::vector<void*>{};
+            EXPECT_EQ(g_mmtSpanFreed, freed);
+            EXPECT_EQ(after.liveBlocks, before.liveBlocks - c.liveFreed);
+            EXPECT_EQ(after.heapBytesInUse, before.heapBytesInUse - c.heapFreed);
+        }
+    };
+    {
+        SCOPED_TRACE("main thread");
+        run();
+    }
+    {
+        SCOPED_TRACE("second thread");
+        std::thread(run).join();
+    }
+
+    for (void* block : older) MemFree(block);
+    const MemoryProbe after = MemoryManager_Probe();
+    EXPECT_EQ(after.liveBlocks, base.liveBlocks);
+    EXPECT_EQ(after.heapBytesInUse, base.heapBytesInUse);
+}
+
 TEST(MemoryManager, TotalsMoveByHeapSizesOnly)
 {
     MemoryProbe base = MemoryManager_Probe();
