@@ -36,21 +36,8 @@ protected:
     // memory manager's block count as it found it.
     std::string Run(const std::string& entry, bool* balanced)
     {
-        release_.text.clear();
-        wadtest::g_exitCalls = 0;
         const size_t before = MemoryManager_Probe().liveBlocks;
-        RValue result;
-        RValue_SetUndefined(&result);
-        VM_Exec(Entry(entry), nullptr, nullptr, &result, nullptr, 0, nullptr, nullptr);
-        std::string got = vmtest::ValueText(&result);
-        RValue_Free(&result);
-        if (wadtest::g_exitCalls) {
-            got = kvtest::ReportedMessages(release_.text);
-            const size_t at = got.find("ERROR!!! :: ");
-            got = at == std::string::npos ? got : "!" + got.substr(at + 12);
-            kvtest::ForgetErrorAbort();
-            Error_ResetState();
-        }
+        const std::string got = RunForText(entry);
         ObjectBasePool_Clear();
         *balanced = MemoryManager_Probe().liveBlocks == before;
         return got;

@@ -1128,22 +1128,8 @@ TEST_F(VmOpsTest, AssembledProgramsReachEveryHandler)
     baseline_ = MemoryManager_Probe();
     for (size_t i = 0; i < std::size(rows); ++i) {
         SCOPED_TRACE(rows[i].what);
-        release_.text.clear();
-        wadtest::g_exitCalls = 0;
-        RValue result;
-        RValue_SetUndefined(&result);
-        VM_Exec(Entry("ksl_ops" + std::to_string(i)), nullptr, nullptr, &result, nullptr, 0, nullptr, nullptr);
-        std::string got = vmtest::ValueText(&result);
-        RValue_Free(&result);
-        if (wadtest::g_exitCalls) {
-            got = kvtest::ReportedMessages(release_.text);
-            const size_t at = got.find("ERROR!!! :: ");
-            got = at == std::string::npos ? got : "!" + got.substr(at + 12);
-            got = got.substr(0, got.find('\n'));  // the message; the code position follows it
-            kvtest::ForgetErrorAbort();
-            Error_ResetState();
-        }
-        EXPECT_EQ(got, rows[i].result);
+        const std::string got = RunForText("ksl_ops" + std::to_string(i));
+        EXPECT_EQ(got.substr(0, got.find('\n')), rows[i].result);  // the message; the code position follows it
         ObjectBasePool_Clear();
         ExpectBaseline(rows[i].what);
     }

@@ -152,6 +152,27 @@ protected:
         return nullptr;
     }
 
+    // Runs the entry with no self, other or arguments: the result's text, or "!" and the whole report
+    // when the run reported an error (its abort is forgotten, so the next run starts clean).
+    std::string RunForText(const std::string& entry)
+    {
+        release_.text.clear();
+        wadtest::g_exitCalls = 0;
+        RValue result;
+        RValue_SetUndefined(&result);
+        VM_Exec(Entry(entry), nullptr, nullptr, &result, nullptr, 0, nullptr, nullptr);
+        std::string got = ValueText(&result);
+        RValue_Free(&result);
+        if (wadtest::g_exitCalls) {
+            got = kvtest::ReportedMessages(release_.text);
+            const size_t at = got.find("ERROR!!! :: ");
+            got = at == std::string::npos ? got : "!" + got.substr(at + 12);
+            kvtest::ForgetErrorAbort();
+            Error_ResetState();
+        }
+        return got;
+    }
+
     std::vector<CCode*> codes_;
 };
 
