@@ -16,12 +16,13 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
-
 // Two parallel arrays: a script's index is its position.
 CScript** g_scripts = nullptr;
-char** g_scriptNames = nullptr;
 int32_t g_scriptCount = 0;
+
+namespace {
+
+char** g_scriptNames = nullptr;
 
 void Script_ReleaseAll()
 {
@@ -160,8 +161,6 @@ bool Script_Load(uint8_t* body, uint32_t size, uint8_t* base)
 int32_t Script_Number() { return g_scriptCount; }
 
 bool Script_Exists(int32_t index) { return Script_Data(index) != nullptr; }
-
-CScript* Script_Data(int32_t index) { return (index >= 0 && index < g_scriptCount) ? g_scripts[index] : nullptr; }
 
 const char* Script_GetName(int32_t index) { return Script_Data(index) ? g_scriptNames[index] : "<undefined>"; }
 

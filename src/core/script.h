@@ -62,7 +62,13 @@ int32_t Script_Number();
 bool Script_Exists(int32_t index);
 const char* Script_GetName(int32_t index);  // "<undefined>" for an index without a script
 // int32_t Script_Find(const char* name): core/functions.h; the last slot of that name, -1 when none.
-CScript* Script_Data(int32_t index);         // null outside the table or for an empty slot
+// Null outside the table or for an empty slot; inline, as every script call asks it.
+extern CScript** g_scripts;
+extern int32_t g_scriptCount;
+inline CScript* Script_Data(int32_t index)
+{
+    return uint32_t(index) < uint32_t(g_scriptCount) ? g_scripts[index] : nullptr;
+}
 
 // Calls script index with argc of the record's values (at most what the record holds; none without a
 // record). False for an index without a script. A script whose code object has no bytecode runs nothing

@@ -113,7 +113,8 @@ struct VMCallRecord {
     int64_t argsDistance;  // -1: no arguments array
     int32_t localsSupplied;
     int32_t reserved;  // how far the arguments were moved down to align them
-    int64_t padding;
+    int32_t nextInstruction;  // the caller's, at position
+    int32_t padding;
 };
 static_assert(sizeof(VMCallRecord) % 16 == 0, "records keep the stack 16-byte aligned");
 

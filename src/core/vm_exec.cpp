@@ -135,8 +135,8 @@ bool VmExec_PrepareEntry(VMFrame* frame, CCode* code)
     return false;
 }
 
-// Makes code the frame's running code, at position.
-inline void VmExec_Use(VMFrame* frame, CCode* code, int32_t position)
+// Makes code the frame's running code, at position, the instruction numbered index.
+inline void VmExec_UseAt(VMFrame* frame, CCode* code, int32_t position, int32_t index)
 {
     VMBuffer* buffer = code->code;
     frame->codeObject = code;
@@ -146,7 +146,13 @@ inline void VmExec_Use(VMFrame* frame, CCode* code, int32_t position)
     frame->steps = buffer->steps;
     frame->instructionIndex = buffer->instructionIndex;
     frame->position = position;
-    frame->nextInstruction = buffer->instructionIndex[position / 4];
+    frame->nextInstruction = index;
+}
+
+// The same at an instruction start (never negative).
+inline void VmExec_Use(VMFrame* frame, CCode* code, int32_t position)
+{
+    VmExec_UseAt(frame, code, position, code->code->instructionIndex[uint32_t(position) / 4]);
 }
 
 // Switches the frame to the code object at its entry.
@@ -205,6 +211,7 @@ inline uint8_t* VmExec_PushCall(VMFrame* frame, uint8_t* sp, int32_t argc, CCode
     auto* record = reinterpret_cast<VMCallRecord*>(reinterpret_cast<uint8_t*>(args) - sizeof(VMCallRecord));
     record->reserved = int32_t(sp - reinterpret_cast<uint8_t*>(args));
     record->position = frame->position;
+    record->nextInstruction = frame->nextInstruction;
     record->argCount = VM_ArgCount;
     record->recordDistance = VmExec_Distance(frame, frame->record);
     record->self = frame->self;
@@ -245,7 +252,7 @@ __attribute__((always_inline)) inline uint8_t* VmExec_Pop(VMFrame* frame)
     frame->other = record->other;
     frame->localsSupplied = record->localsSupplied;
     frame->locals = record->locals;
-    VmExec_Use(frame, record->codeObject, record->position);
+    VmExec_UseAt(frame, record->codeObject, record->position, record->nextInstruction);
     for (int32_t i = 0; i < calleeArgc; ++i)
         if (RValue_NeedsFree(&args[i])) RValue_Free(&args[i]);
     VM_ArgCount = record->argCount;
@@ -656,6 +663,7 @@ dispatch:
                 return sp;
             }
             --VM_InstructionBudget;
+            form = step->basic;  // a budget counts every instruction of a sequence
         }
         if (!VM_UseForms && form != VM_FORM_END) form = VM_FORM_HANDLER;
     }
@@ -784,10 +792,12 @@ run:
             goto handler;
         CScript* script = Script_Data(step->value);
         CCode* code = script ? script->GetCode() : nullptr;
-        if (!code || !code->code || code->checked != code->code || !code->code->steps) goto handler;
+        // A passed check means the buffer is prepared.
+        if (!code || !code->checked || code->checked != code->code) goto handler;
         const int64_t localsBytes = VmExec_LocalsBytes(code);
         if (frame->stackSize + frame->localsBytes + localsBytes > VM_StackLimit) goto handler;
         frame->position = step->next;
+        frame->nextInstruction = n + 1;
         sp = VmExec_PushCall(frame, sp, argc, code, nullptr, nullptr, localsBytes);
         if (frame->position >= frame->codeLength) goto ended;
         resume();
@@ -806,7 +816,7 @@ run:
     }
     VM_FORM(VM_FORM_COMPARE_BRANCH) {
         double a;
-        if (VM_InstructionBudget >= 0 || !VmExec_SourceReal(frame, step, &a)) goto basic;
+        if (!VmExec_SourceReal(frame, step, &a)) goto basic;
         const double b = step[1].value;
         VmExec_CountBranch();
         if (VmExec_Compare(step[2].value, a, b) == (step[3].form == VM_FORM_BRANCH_TRUE)) VM_NEXT_AT(step[3].target);
@@ -814,7 +824,7 @@ run:
     }
     VM_FORM(VM_FORM_ARITH_CONST) {
         double a;
-        if (VM_InstructionBudget >= 0 || !VmExec_SourceReal(frame, step, &a)) goto basic;
+        if (!VmExec_SourceReal(frame, step, &a)) goto basic;
         const double b = step[1].value;
         double d;
         if (step[2].form == VM_FORM_MOD) {
@@ -837,7 +847,7 @@ run:
     }
     VM_FORM(VM_FORM_ELEMENT_AT_LOCAL) {
         double index;
-        if (VM_InstructionBudget >= 0 || g_GameData.scriptObjectModel || !VmExec_SourceReal(frame, step, &index))
+        if (g_GameData.scriptObjectModel || !VmExec_SourceReal(frame, step, &index))
             goto basic;
         const VMStep& access = step[2];
         RValue* element = VmExec_LocalElementAt(frame, access.value, Real_ToInt32(index));
