@@ -2,7 +2,7 @@ find_package(GTest REQUIRED)
 include(GoogleTest)
 
 # Every test gets this environment; the test main also gives each process its own scratch folder.
-set(KV_TEST_ENV "KV_NO_DIALOGS=1")
+set(KV_TEST_ENV "KV_NO_DIALOGS=1;SDL_VIDEODRIVER=offscreen")
 set(KV_IN_SCRATCH ${CMAKE_SOURCE_DIR}/tests/support/in-scratch)
 
 # Test code compiles at -O1 in small unity batches: its build time is mostly the test sources, and no one
@@ -23,7 +23,8 @@ set_target_properties(kv_fixture PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BIN
 kv_test_build(kv_fixture)
 
 add_library(kv_test_support STATIC ${CMAKE_SOURCE_DIR}/tests/support/test_main.cpp
-                                   ${CMAKE_SOURCE_DIR}/tests/support/test_support.cpp)
+                                   ${CMAKE_SOURCE_DIR}/tests/support/test_support.cpp
+                                   ${CMAKE_SOURCE_DIR}/tests/support/fake_render_device.cpp)
 target_link_libraries(kv_test_support PUBLIC kv_all kv_fixture_cache SDL2::SDL2 GTest::gtest GTest::gmock)
 target_include_directories(kv_test_support PUBLIC ${CMAKE_SOURCE_DIR}/tests/support)
 kv_test_build(kv_test_support)

@@ -13,5 +13,4 @@ int32_t GR_Texture_CreateFromPage(uint8_t* data, uint32_t size, bool flag)
     return call < s.pageIds.size() ? s.pageIds[call] : int32_t(1000 + call);
 }
 
-void GR_Texture_SetInterpolation(bool) { SeamTrace_Record("GR_Texture_SetInterpolation"); }
 void GR_Texture_FreeAll() { SeamTrace_Record("GR_Texture_FreeAll"); }

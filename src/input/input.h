@@ -63,6 +63,25 @@ static_assert(sizeof(PointerState) == 20);
 extern PointerState g_PointerStates[128];
 extern PointerState g_PointerSnapshot[128];  // the live table copied by the main loop before each frame
 
+// What the window procedure hands over: a key down (repeat: the key was already down) or up, one UTF-16
+// unit of typed text, a button (1 left, 2 right, 3 middle) down or up at a client position, a wheel turn.
+void IO_OnKeyDown(int32_t key, bool repeat);
+void IO_OnKeyUp(int32_t key);
+void IO_OnChar(uint16_t unit);
+void IO_OnMouseDown(int32_t button, int32_t x, int32_t y);
+void IO_OnMouseUp(int32_t button, int32_t x, int32_t y);
+void IO_OnWheelUp();
+void IO_OnWheelDown();
+// Tests see every one of those calls, in order, before it takes effect.
+enum InputCallKind { IO_CALL_KEY_DOWN, IO_CALL_KEY_UP, IO_CALL_CHAR, IO_CALL_MOUSE_DOWN, IO_CALL_MOUSE_UP,
+                     IO_CALL_WHEEL_UP, IO_CALL_WHEEL_DOWN };
+struct InputCall {
+    InputCallKind kind;
+    int32_t a, b, c;  // key and repeat flag; unit; button, x and y; nothing for the wheel
+};
+using InputCallHook = void (*)(const InputCall& call);
+InputCallHook IO_SetCallHook(InputCallHook hook);  // null: none; returns the previous hook
+
 // Mouse positions in window client pixels.
 struct MousePosition {
     int32_t x;
@@ -92,7 +111,7 @@ void DirectInput_Init();
 
 // User interaction.
 void ShowMessageBox(const char* text);  // modal, captioned with the game's display name
-const char* Game_DisplayName();
+const char* Game_DisplayName();  // the game's display name once the header is read
 // Set while a modeless dialog is open; the message pump offers it every message first.
 extern void* ModelessDialogWindow;
 void Timing_Sleep(int64_t microseconds);

@@ -10,6 +10,7 @@
 #include "core/text.h"
 #include "core/timing.h"
 #include "platform/hooks.h"
+#include "world/loader.h"
 
 PointerState g_PointerStates[128];
 PointerState g_PointerSnapshot[128];
@@ -148,6 +149,29 @@ void IO_SetKeyboardString(const char* text)
 }
 
 namespace {
+InputCallHook g_inputCallHook = nullptr;
+void InputSeam_Report(InputCallKind kind, int32_t a = 0, int32_t b = 0, int32_t c = 0)
+{
+    if (g_inputCallHook) g_inputCallHook({kind, a, b, c});
+}
+}  // namespace
+
+InputCallHook IO_SetCallHook(InputCallHook hook)
+{
+    InputCallHook previous = g_inputCallHook;
+    g_inputCallHook = hook;
+    return previous;
+}
+
+void IO_OnKeyDown(int32_t key, bool repeat) { InputSeam_Report(IO_CALL_KEY_DOWN, key, repeat ? 1 : 0); }
+void IO_OnKeyUp(int32_t key) { InputSeam_Report(IO_CALL_KEY_UP, key); }
+void IO_OnChar(uint16_t unit) { InputSeam_Report(IO_CALL_CHAR, unit); }
+void IO_OnMouseDown(int32_t button, int32_t x, int32_t y) { InputSeam_Report(IO_CALL_MOUSE_DOWN, button, x, y); }
+void IO_OnMouseUp(int32_t button, int32_t x, int32_t y) { InputSeam_Report(IO_CALL_MOUSE_UP, button, x, y); }
+void IO_OnWheelUp() { InputSeam_Report(IO_CALL_WHEEL_UP); }
+void IO_OnWheelDown() { InputSeam_Report(IO_CALL_WHEEL_DOWN); }
+
+namespace {
 bool Joystick_DeviceReader(int32_t index, JoystickReading* out)
 {
     LegacyJoystickState state{};
@@ -175,7 +199,10 @@ void DirectInput_DetectPads() { SeamTrace_Record("DirectInput_DetectPads"); }
 void DirectInput_Init() { SeamTrace_Record("DirectInput_Init"); }
 
 // The loader owns the display name once the game header is read; until then the default stands.
-const char* Game_DisplayName() { return "Made with Kelvane: Studio"; }
+const char* Game_DisplayName()
+{
+    return g_GameData.displayName ? g_GameData.displayName : "Made with Kelvane: Studio";
+}
 
 void ShowMessageBox(const char* text)
 {

@@ -1,5 +1,5 @@
-// The rendering device the graphics back end draws through: the operations of a fixed-function, Direct3D-9-shaped
-// device and of the interface that lists adapters and creates it. Values (states, formats, flags, results) keep the
+// The rendering device the graphics back end draws through: the operations of a fixed-function device
+// and of the interface that lists adapters and creates it. Values (states, formats, flags, results) keep the
 // numbers the engine's render-state tables and device code use, so the engine passes them through unchanged.
 // One implementation renders with OpenGL 3.3 core; tests install a recording one.
 #pragma once
@@ -10,6 +10,7 @@ using RDResult = int32_t;
 constexpr RDResult RD_OK = 0;
 constexpr RDResult RDERR_NOTAVAILABLE = int32_t(0x8876086Au);
 constexpr RDResult RDERR_INVALIDCALL = int32_t(0x8876086Cu);
+constexpr RDResult RDERR_NOTFOUND = int32_t(0x88760866u);  // no surface in that slot
 constexpr RDResult RDERR_DEVICELOST = int32_t(0x88760868u);
 constexpr RDResult RDERR_DEVICENOTRESET = int32_t(0x88760869u);
 constexpr RDResult RDERR_OUTOFVIDEOMEMORY = int32_t(0x8876017Cu);

@@ -20,11 +20,8 @@ struct LoaderStandinPage {
 
 struct LoaderStandins {
     std::vector<LoaderStandinChunk> chunks;  // chunk loaders and Room_LoadOrder (body = the header)
-    bool deviceStarts = true;                // what GR_D3D_Init answers
-    std::vector<std::vector<int32_t>> displayModes;  // Display_SetAll: {width, height, frequency, bits}
     int32_t roomMouseX = 0;                  // the mouse position in the room
     int32_t roomMouseY = 0;
-    int32_t supportedAA = 0;                 // display_aa: the sum of the accepted multisample counts
 
     // Texture pages: the ids handed out in call order; past the end of pageIds: 1000 + call number.
     std::vector<int32_t> pageIds;

@@ -6,6 +6,7 @@
 #include "core/text.h"
 #include "core/varlist.h"
 #include "draw/draw.h"
+#include "gfx/window.h"
 #include "input/input.h"
 #include "physics/physics.h"
 #include "world/command_line.h"
@@ -202,6 +203,7 @@ bool Option_Load(uint8_t* body, uint32_t size, uint8_t* base)
     OptionsFreeConstants(&g_optionsConstants);
     g_optionsConstants = table;
     g_GameOptions = o;
+    Window_SetColour(o.windowColour);
     g_AbortOnError = o.errorsAbort;
     // The variable lists live in the core, which cannot see the game options.
     g_VariableList_UnsetIsError = o.unsetVariablesAreErrors;

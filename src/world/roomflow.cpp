@@ -11,7 +11,7 @@
 #include "core/script.h"
 #include "core/value.h"
 #include "draw/draw.h"
-#include "gfx/render_state.h"
+#include "gfx/gpustate.h"
 #include "gfx/textures.h"
 #include "gfx/window.h"
 #include "input/input.h"
@@ -328,7 +328,7 @@ void EndGame()
     Window_SetCursor(0);
     Audio_StopAll();
     Text_ResetState();
-    GPUState_SetDefaults();
+    GPUState::SetDefaults();
     VM_GarbageCollect();
 }
 

@@ -19,6 +19,8 @@
 #include "draw/draw.h"
 #include "ds/ds.h"
 #include "gfx/device.h"
+#include "gfx/display.h"
+#include "gfx/gpustate.h"
 #include "gfx/shaders.h"
 #include "gfx/textures.h"
 #include "gfx/window.h"
@@ -220,6 +222,8 @@ bool StartGame()
 
 bool GraphicsStartup()
 {
+    // The render-state block is ready before anything can draw.
+    GPUState::SetDefaults();
     const GameOptions& o = g_GameOptions;
     if (o.changeDisplayMode) {
         int32_t width = -1, height = -1;
@@ -227,7 +231,7 @@ bool GraphicsStartup()
         Display_SetAll(width, height, Runner_FrequencyOf(o.frequencyCode), Runner_DepthOf(o.colourDepthCode));
     }
     DebugConsole->Output("GR_D3D_Init()\n");
-    if (!GR_D3D_Init(g_GameData.windowWidth, g_GameData.windowHeight, g_GameData.windowFlags)) return false;
+    if (!GR_D3D_Init(Window_Handle, g_GameData.windowWidth, g_GameData.windowHeight, g_GameData.windowFlags)) return false;
     DebugConsole->Output("Background_InitTextures()\n");
     Background_InitTextures();
     DebugConsole->Output("Sprite_InitTextures()\n");

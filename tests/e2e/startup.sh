@@ -96,7 +96,7 @@ failing() {  # name game channel text [more texts ...]
   done
 }
 
-caption="Made with Kelvane: Studio"
+caption="Game"  # the fixtures' display name
 failing constant "$tmp/fx/bad_constant.win" stderr \
   "$caption: Constant name 9lives  is not valid." "$caption: Failed to define the constants."
 grep -q "^Code_Constant_Prepare() $" "$tmp/constant.log" && ! grep -q "^Script_Prepare() $" "$tmp/constant.log" ||

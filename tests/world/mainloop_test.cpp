@@ -5,6 +5,12 @@
 
 #include "core/random.h"
 #include "core/seam_trace.h"
+#include "fake_render_device.h"
+#include "fake_window_platform.h"
+#include "gfx/device.h"
+#include "gfx/display.h"
+#include "gfx/window.h"
+#include "platform/window_platform.h"
 #include "world/ini.h"
 #include "net/net.h"
 #include "services/launcher.h"
@@ -392,6 +398,56 @@ TEST_F(MainLoopTest, WhileTheDebuggerPausesOnlyTheSoundAndTheDebuggerTick)
     Debug_Paused = false;
     MainLoop_Frame();
     EXPECT_FALSE(g_Running);
+}
+
+}  // namespace
+
+namespace {
+
+// The device resets on the frame the countdown reaches 1: ten frames after the last size event of a drag, and
+// on the next frame after a full-screen switch.
+TEST_F(MainLoopTest, ADragResetsTheDeviceTenFramesAfterItsLastSizeEventAFullScreenSwitchOnTheNext)
+{
+    kvtest::FakeRenderDevice device;
+    kvtest::FakeWindowPlatform window;
+    kvtest::FakeDisplaySource displays;
+    kvtest::ScopedRenderDevice installedDevice(&device);
+    kvtest::ScopedDisplaySource installedDisplays(&displays);
+    WindowPlatform_Set(&window);
+    Window_ResetState();
+    window.exists = true;
+    Window_ClientWidth = 640;
+    Window_ClientHeight = 480;
+    ASSERT_TRUE(GR_D3D_CreateDevice(nullptr, 640, 480, 0));
+    Begin(LoopGame(ROOM_CHANGE_NONE));
+    Window_SkipNextSize = false;
+
+    // Frames until the device's next reset, with the size events of a drag sent on the frames listed.
+    auto framesToReset = [&](std::vector<int> dragFrames) {
+        const size_t resets = device.Count("Reset");
+        for (int frame = 1; frame <= 30; ++frame) {
+            for (int drag : dragFrames) {
+                if (drag != frame) continue;
+                window.clientWidth += 10;
+                Window_Proc(nullptr, WM_SIZING, 0, 0);
+                Window_Proc(nullptr, WM_EXITSIZEMOVE, 0, 0);
+            }
+            MainLoop_Frame();
+            if (device.Count("Reset") > resets) return frame;
+        }
+        return -1;
+    };
+    // Events before frames 1, 3 and 4: the countdown restarts at each, and the reset comes ten frames on.
+    EXPECT_EQ(framesToReset({1, 3, 4}), 4 + 9);
+    EXPECT_EQ(device.resetParams.back().backBufferWidth, 670u);
+    Window_SetFullScreen(true);
+    EXPECT_EQ(framesToReset({}), 1);
+    EXPECT_EQ(device.resetParams.back().windowed, 0);
+
+    GR_D3D_Release();
+    Display_FreeAdapters();
+    Window_ResetState();
+    WindowPlatform_Set(nullptr);
 }
 
 }  // namespace

@@ -7,12 +7,17 @@
 #include "core/error.h"
 #include "core/random.h"
 #include "core/value.h"
+#include "fake_render_device.h"
+#include "gfx/device.h"
+#include "gfx/display.h"
 #include "services/services.h"
 #include "world/run_state.h"
 #include "world/runner.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -47,6 +52,8 @@ protected:
         LoaderTest::SetUp();
         Extension_SetSeamResults(true, true, true);
         Sound_SetSeamPrepareResult(true);
+        // Start-up makes its device on a recorded one; a test that empties the adapter list makes it fail.
+        RenderDevice_Set(&device_);
     }
     void TearDown() override
     {
@@ -55,8 +62,21 @@ protected:
         Runner_SetStepHook(nullptr);
         g_Running = false;
         Error_ResetState();
+        GR_D3D_Release();
+        Display_FreeAdapters();
+        RenderDevice_Set(nullptr);
         LoaderTest::TearDown();
     }
+    // What a successful device creation logs between "GR_D3D_Init()" and the textures.
+    static std::string CreationLines(const std::string& log)
+    {
+        const size_t from = log.find("GR_D3D_Init()\n");
+        const size_t to = log.find("Background_InitTextures()\n");
+        if (from == std::string::npos || to == std::string::npos || to < from) return "";
+        return log.substr(from + 14, to - from - 14);
+    }
+
+    kvtest::FakeRenderDevice device_;
 
     // The game named, read and through both passes, as start-up has it just before PrepareGame.
     bool LoadThroughPass2(const std::string& fixture)
@@ -165,7 +185,7 @@ TEST_F(StartupTest, AFailedStartupNeverEntersTheMainLoop)
         {"pass 2", "unknown_chunk", [] {}, false, "Failed to load the game\n", "PrepareGame()\n"},
         {"preparation", "startup_no_rooms", [] { Sound_SetSeamPrepareResult(false); }, false, "Sound_Prepare() \n",
          "Run_Start\n"},
-        {"device", "startup_no_rooms", [] { g_LoaderStandins.deviceStarts = false; }, false, "GR_D3D_Init()\n",
+        {"device", "startup_no_rooms", [this] { device_.adapters.clear(); }, false, "GR_D3D_Init()\n",
          "IO Init\n"},
     };
     for (const Row& row : rows) {
@@ -185,7 +205,8 @@ TEST_F(StartupTest, AFailedStartupNeverEntersTheMainLoop)
         }
         EXPECT_EQ(wadtest::g_exitCalls, 0);
 
-        g_LoaderStandins.deviceStarts = true;
+        device_.adapters = {kvtest::FakeRenderDevice::DefaultAdapter()};
+        GR_D3D_Release();
         Sound_SetSeamPrepareResult(true);
         Code_Constant_Free();
         Code_Constant_Init();
@@ -195,37 +216,44 @@ TEST_F(StartupTest, AFailedStartupNeverEntersTheMainLoop)
 
 // ---- GraphicsStartup ------------------------------------------------------------------------------------
 
+// The desktop's mode is never changed: a request other than the current mode is refused and logged, and
+// start-up goes on with the device either way.
 TEST_F(StartupTest, DisplayModeCodesGiveTheRequestedMode)
 {
     struct Row {
         int32_t depth, resolution, frequency;
-        std::vector<int32_t> mode;  // width, height, frequency, bits
+        std::vector<int32_t> mode;  // width, height, frequency, bits; -1 not requested
+        bool refused;               // the desktop runs 1024 x 768, 60 Hz, 16 bits
     };
     const Row rows[] = {
         // Colour depth (resolution 2, frequency 1 held).
-        {0, 2, 1, {640, 480, 60, -1}},
-        {1, 2, 1, {640, 480, 60, 16}},
-        {2, 2, 1, {640, 480, 60, 32}},
-        {3, 2, 1, {640, 480, 60, -1}},
-        {-1, 2, 1, {640, 480, 60, -1}},
+        {0, 2, 1, {640, 480, 60, -1}, true},
+        {1, 2, 1, {640, 480, 60, 16}, true},
+        {2, 2, 1, {640, 480, 60, 32}, true},
+        {3, 2, 1, {640, 480, 60, -1}, true},
+        {-1, 2, 1, {640, 480, 60, -1}, true},
         // Resolution (depth 2, frequency 3 held): outside 1 ... 6 the size stays, the rest still applies.
-        {2, 0, 3, {-1, -1, 85, 32}},
-        {2, 1, 3, {320, 240, 85, 32}},
-        {2, 2, 3, {640, 480, 85, 32}},
-        {2, 3, 3, {800, 600, 85, 32}},
-        {2, 4, 3, {1024, 768, 85, 32}},
-        {2, 5, 3, {1280, 1024, 85, 32}},
-        {2, 6, 3, {1600, 1200, 85, 32}},
-        {2, 7, 3, {-1, -1, 85, 32}},
-        // Frequency (depth 1, resolution 4 held).
-        {1, 4, 0, {1024, 768, -1, 16}},
-        {1, 4, 1, {1024, 768, 60, 16}},
-        {1, 4, 2, {1024, 768, 70, 16}},
-        {1, 4, 3, {1024, 768, 85, 16}},
-        {1, 4, 4, {1024, 768, 100, 16}},
-        {1, 4, 5, {1024, 768, 120, 16}},
-        {1, 4, 6, {1024, 768, -1, 16}},
+        {2, 0, 3, {-1, -1, 85, 32}, true},
+        {2, 1, 3, {320, 240, 85, 32}, true},
+        {2, 2, 3, {640, 480, 85, 32}, true},
+        {2, 3, 3, {800, 600, 85, 32}, true},
+        {2, 4, 3, {1024, 768, 85, 32}, true},
+        {2, 5, 3, {1280, 1024, 85, 32}, true},
+        {2, 6, 3, {1600, 1200, 85, 32}, true},
+        {2, 7, 3, {-1, -1, 85, 32}, true},
+        // Frequency (depth 1, resolution 4 held): the desktop's own mode, with or without its rate.
+        {1, 4, 0, {1024, 768, -1, 16}, false},
+        {1, 4, 1, {1024, 768, 60, 16}, false},
+        {1, 4, 2, {1024, 768, 70, 16}, true},
+        {1, 4, 3, {1024, 768, 85, 16}, true},
+        {1, 4, 4, {1024, 768, 100, 16}, true},
+        {1, 4, 5, {1024, 768, 120, 16}, true},
+        {1, 4, 6, {1024, 768, -1, 16}, false},
     };
+    kvtest::FakeDisplaySource desktop;
+    desktop.displays[0].current = {1024, 768, 16, 60, false};
+    kvtest::ScopedDisplaySource installed(&desktop);
+    const std::string textures = "Background_InitTextures()\nSprite_InitTextures()\nFont_InitTextures()\n";
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << "depth " << row.depth << " resolution " << row.resolution << " frequency "
                                         << row.frequency);
@@ -233,34 +261,56 @@ TEST_F(StartupTest, DisplayModeCodesGiveTheRequestedMode)
         g_GameOptions.colourDepthCode = row.depth;
         g_GameOptions.resolutionCode = row.resolution;
         g_GameOptions.frequencyCode = row.frequency;
-        g_LoaderStandins.displayModes.clear();
-        SeamTrace_Clear();
+        Display_FreeAdapters();  // a run of its own: no refusal remembered from the row before
+        debug_.text.clear();
         EXPECT_TRUE(GraphicsStartup());
-        EXPECT_EQ(g_LoaderStandins.displayModes, std::vector<std::vector<int32_t>>{row.mode});
-        // The mode is set before the device comes up on it.
-        const auto& calls = SeamTrace_Calls();
-        auto set = std::find(calls.begin(), calls.end(), "Display_SetAll");
-        auto device = std::find(calls.begin(), calls.end(), "GR_D3D_Init");
-        EXPECT_LT(set, device);
+        // The mode is asked for before the device comes up on it.
+        std::string expected;
+        if (row.refused) {
+            char line[160];
+            std::snprintf(line, sizeof line,
+                          "Display mode change refused (%d, %d, %d Hz, %d bits): only the current mode can be set\n",
+                          row.mode[0], row.mode[1], row.mode[2], row.mode[3]);
+            expected = line;
+        }
+        const std::string created = CreationLines(debug_.text);
+        EXPECT_EQ(debug_.text, expected + "GR_D3D_Init()\n" + created + textures);
+        EXPECT_NE(created, "");
+        GR_D3D_Release();
     }
+    Display_FreeAdapters();
 }
 
 TEST_F(StartupTest, GraphicsStartupWithoutAModeChangeAndWithAFailingDevice)
 {
+    // A mode request would be refused on this desktop, so it would show in the log.
+    kvtest::FakeDisplaySource desktop;
+    kvtest::ScopedDisplaySource installed(&desktop);
+    Display_FreeAdapters();
     const char* const textures = "Background_InitTextures()\nSprite_InitTextures()\nFont_InitTextures()\n";
     for (bool deviceStarts : {true, false}) {
         SCOPED_TRACE(deviceStarts ? "device starts" : "device fails");
         g_GameOptions.changeDisplayMode = false;
         g_GameOptions.resolutionCode = 3;
-        g_LoaderStandins.deviceStarts = deviceStarts;
-        g_LoaderStandins.displayModes.clear();
+        device_.adapters.clear();
+        if (deviceStarts) device_.adapters.push_back(kvtest::FakeRenderDevice::DefaultAdapter());
         debug_.text.clear();
         SeamTrace_Clear();
         EXPECT_EQ(GraphicsStartup(), deviceStarts);
-        EXPECT_TRUE(g_LoaderStandins.displayModes.empty());
-        EXPECT_FALSE(Traced("Display_SetAll"));
-        EXPECT_EQ(debug_.text, std::string("GR_D3D_Init()\n") + (deviceStarts ? textures : ""));
+        if (deviceStarts) {
+            EXPECT_EQ(CreationLines(debug_.text),
+                      "Create D3D9Ex interface\nEnumerate Adapters\nSelected Resolution: 0x0\n"
+                      "Prepare to create device\n"
+                      "Creating D3D device - ARGB=32bit, D24S8, SwapEffect=Copy, Hardware vertex processing\n"
+                      "Creating screen render target\nGet Device Caps\nGraphics initialisation end...\n");
+            EXPECT_EQ(debug_.text.substr(debug_.text.size() - std::strlen(textures)), textures);
+        } else {
+            EXPECT_EQ(debug_.text, "GR_D3D_Init()\nCreate D3D9Ex interface\n");
+        }
+        EXPECT_EQ(GR_Device != nullptr, deviceStarts);
+        GR_D3D_Release();
     }
+    device_.adapters = {kvtest::FakeRenderDevice::DefaultAdapter()};
 }
 
 // ---- Captions and counters --------------------------------------------------------------------------------
@@ -353,9 +403,21 @@ TEST_F(StartupTest, ShutdownRunsItsStepsInOrder)
             GameFile_Set(StartupFixture("startup_no_rooms").c_str());
             RunnerStartup();
             SeamTrace_Clear();
-            // Each step leaves a mark before it runs; the stand-ins among the steps record themselves.
-            Runner_SetStepHook([](const char* step) { SeamTrace_Record((std::string("step ") + step).c_str()); });
+            // Each step leaves a mark before it runs; the stand-ins among the steps record themselves, and the
+            // device's calls are entered as they happen.
+            static kvtest::FakeRenderDevice* device;
+            static size_t logged;
+            device = &device_;
+            logged = device_.log.size();
+            static auto enterDeviceCalls = [] {
+                for (; logged < device->log.size(); ++logged) SeamTrace_Record(("device " + device->log[logged]).c_str());
+            };
+            Runner_SetStepHook([](const char* step) {
+                enterDeviceCalls();
+                SeamTrace_Record((std::string("step ") + step).c_str());
+            });
             Runner_Shutdown();
+            enterDeviceCalls();
             std::ofstream file(out);
             for (const std::string& call : SeamTrace_Calls()) file << call << "\n";
             file.close();
@@ -380,8 +442,15 @@ TEST_F(StartupTest, ShutdownRunsItsStepsInOrder)
             EXPECT_EQ(call, current);
         }
     }
-    for (const char* recorded : {"Services_Shutdown", "Steam_Shutdown", "Sound_FreeAll", "GR_D3D_Shutdown"})
+    for (const char* recorded : {"Services_Shutdown", "Steam_Shutdown", "Sound_FreeAll"})
         EXPECT_NE(std::find(calls.begin(), calls.end(), recorded), calls.end()) << recorded;
+    // The device is released inside the graphics step.
+    std::string releasedIn;
+    for (const std::string& call : calls) {
+        if (call.rfind("step ", 0) == 0) current = call.substr(5);
+        if (call == "device ReleaseDevice()") releasedIn = current;
+    }
+    EXPECT_EQ(releasedIn, "GR_D3D_Shutdown");
 }
 
 }  // namespace

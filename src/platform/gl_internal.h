@@ -1,0 +1,320 @@
+// Inside the OpenGL device: the GL header, the call counter, the shadow of GL state, the resource records and
+// the device class. Only src/platform/gl_*.cpp include it.
+#pragma once
+#define GL_GLEXT_PROTOTYPES 1
+#include <GL/glcorearb.h>
+
+#include "platform/gl_device.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace gldev {
+
+// Every GL call the device makes goes through this, so the frame counters see it.
+extern uint64_t g_calls;
+#define KGL(call) (++::gldev::g_calls, call)
+
+constexpr uint32_t kStages = 8;
+constexpr uint32_t kTargets = 4;
+constexpr uint32_t kRenderStates = 256;
+constexpr uint32_t kStageStates = 33;
+
+// The state the context really has; the device compares against it and sends only differences.
+struct GlShadow {
+    GLuint drawFbo = 0, readFbo = 0;
+    GLuint arrayBuffer = 0;
+    GLuint program = 0;
+    GLuint activeUnit = 0;
+    GLuint texture[kStages] = {};
+    GLint viewport[4] = {-1, -1, -1, -1};
+    float depthRange[2] = {0.0f, 1.0f};
+    bool scissorOn = false;
+    GLint scissor[4] = {-1, -1, -1, -1};
+    bool blendOn = false;
+    GLenum blendSrc = GL_ONE, blendDst = GL_ZERO, blendEquation = GL_FUNC_ADD;
+    bool depthTestOn = false;
+    GLenum depthFunc = GL_LESS;
+    bool depthMask = true;
+    bool cullOn = false;
+    GLenum frontFace = GL_CCW;
+    uint32_t colourMask = 15;
+    bool stencilOn = false;
+    GLenum stencilFunc = GL_ALWAYS;
+    GLint stencilRef = 0;
+    GLuint stencilReadMask = ~0u, stencilWriteMask = ~0u;
+    GLenum stencilFail = GL_KEEP, stencilZFail = GL_KEEP, stencilPass = GL_KEEP;
+    GLenum polygonMode = GL_FILL;
+    float clearColour[4] = {0, 0, 0, 0};
+    double clearDepth = 1.0;
+    GLint clearStencil = 0;
+    GLint unpackRowLength = 0;
+    uint32_t attribEnabled = 0;  // bit per attribute location
+    bool whiteColourAttrib = false;  // the constant colour of a disabled colour array is white
+    // What the vertex arrays point at: buffer, byte offset of vertex 0, stride, vertex format.
+    GLuint attribBuffer = ~0u;
+    uintptr_t attribOffset = 0;
+    uint32_t attribStride = 0, attribFvf = 0;
+};
+
+// One FBO and what each of its attachment points holds (colour 0..3, depth), so attaching repeats nothing.
+struct GlFramebuffer {
+    GLuint name = 0;
+    GLuint colour[kTargets] = {};
+    bool colourIsTexture[kTargets] = {};
+    GLuint depth = 0;
+    bool depthHasStencil = false;
+    uint32_t drawBuffers = 1;  // bit mask the draw-buffer list was last set for
+};
+
+enum class SurfaceKind : uint8_t { BackBuffer, TextureLevel, DepthStencil, SystemMem };
+
+class GlTexture;
+
+class GlSurface final : public RDSurface {
+public:
+    ~GlSurface() override;
+    SurfaceKind kind = SurfaceKind::SystemMem;
+    GLuint renderbuffer = 0;   // back-buffer colour and depth-stencil surfaces
+    GLuint texture = 0;        // a texture level
+    uint32_t samples = 0;
+    GlTexture* owner = nullptr;  // a texture level keeps its texture alive
+    uint8_t* bits = nullptr;     // system-memory surfaces
+    bool locked = false;
+    bool deviceOwned = false;  // the back buffer and the automatic depth buffer: storage belongs to the device
+};
+
+class GlTexture final : public RDTexture {
+public:
+    ~GlTexture() override;
+    GLuint name = 0;
+    uint8_t* copy = nullptr;  // managed textures: the pixels, BGRA, pitch width × 4
+    bool locked = false;
+    bool readOnlyLock = false;
+    RDRect dirty = {0, 0, 0, 0};
+    GlSurface* level0 = nullptr;  // the surface GetSurfaceLevel handed out, while it lives
+};
+
+class GlVertexBuffer final : public RDVertexBuffer {
+public:
+    ~GlVertexBuffer() override;
+    GLuint name = 0;
+    uint8_t* shadow = nullptr;  // CPU copy when locks write to memory and unlock uploads
+    bool locked = false;
+    bool mapped = false;
+    uint32_t lockOffset = 0, lockSize = 0, lockFlags = 0;
+};
+
+// The shader variants and their uniform locations.
+struct GlProgram {
+    GLuint name = 0;
+    GLint transform = -1, worldView = -1, world = -1, view = -1, projection = -1;
+    GLint lighting = -1, ambient = -1, normalize = -1;
+    GLint colourOp = -1, alphaOp = -1, textured = -1, alphaTest = -1;
+    GLint fog = -1, fogParams = -1, fogColour = -1;
+    uint32_t seen[5] = {~0u, ~0u, ~0u, ~0u, ~0u};  // uniform group versions last uploaded
+};
+// Variant bits: flat shading, texture coordinates present, fog on.
+constexpr uint32_t kVariantFlat = 1, kVariantTextured = 2, kVariantFog = 4, kVariantCount = 8;
+// Uniform groups, each with a version the device bumps when one of its values changes.
+enum UniformGroup : uint32_t { kUGTransform, kUGStage, kUGAlphaTest, kUGFog, kUGLighting, kUGCount };
+// Compiles and links one variant; false (with the log on the debug console) when GL refuses.
+bool Program_Build(uint32_t variant, GlProgram* out);
+
+class GlDevice final : public RenderDevice {
+public:
+    uint32_t GetAdapterCount() override;
+    RDResult GetAdapterIdentifier(uint32_t adapter, RDAdapterIdentifier* out) override;
+    RDResult GetAdapterDisplayMode(uint32_t adapter, RDDisplayMode* out) override;
+    uint32_t GetAdapterModeCount(uint32_t adapter, uint32_t format) override;
+    RDResult EnumAdapterModes(uint32_t adapter, uint32_t format, uint32_t mode, RDDisplayMode* out) override;
+    RDResult GetDeviceCaps(uint32_t adapter, uint32_t deviceType, RDCaps* out) override;
+    RDResult CheckDeviceMultiSampleType(uint32_t adapter, uint32_t deviceType, uint32_t format, int32_t windowed,
+                                        uint32_t samples) override;
+
+    RDResult CreateDevice(uint32_t adapter, uint32_t deviceType, void* window, uint32_t behaviourFlags,
+                          RDPresentParams* params) override;
+    bool HasDevice() override { return hasDevice_; }
+    void ReleaseDevice() override;
+    RDResult TestCooperativeLevel() override { return RD_OK; }
+    RDResult Reset(RDPresentParams* params) override;
+    RDResult BeginScene() override;
+    RDResult EndScene() override;
+    RDResult Present() override;
+    RDResult Clear(uint32_t flags, uint32_t colourARGB, float z, uint32_t stencil) override;
+    RDResult SetViewport(const RDViewport& viewport) override;
+    RDResult GetViewport(RDViewport* out) override;
+
+    RDResult SetRenderState(uint32_t state, uint32_t value) override
+    {
+        // The common case, a value the device already has, costs one compare.
+        if (state < kRenderStates && renderStates_[state] == value) return RD_OK;
+        return ChangeRenderState(state, value);
+    }
+    RDResult SetSamplerState(uint32_t sampler, uint32_t state, uint32_t value) override;
+    RDResult SetTextureStageState(uint32_t stage, uint32_t state, uint32_t value) override;
+    RDResult SetTransform(uint32_t which, const RDMatrix& matrix) override;
+
+    RDResult CreateTexture(uint32_t width, uint32_t height, uint32_t levels, uint32_t usage, uint32_t format,
+                           uint32_t pool, RDTexture** out) override;
+    RDResult LockRect(RDTexture* texture, uint32_t level, RDLockedRect* out, const RDRect* rect,
+                      uint32_t flags) override;
+    RDResult UnlockRect(RDTexture* texture, uint32_t level) override;
+    RDResult GetSurfaceLevel(RDTexture* texture, uint32_t level, RDSurface** out) override;
+    RDResult SetTexture(uint32_t stage, RDTexture* texture) override;
+    RDResult CreateDepthStencilSurface(uint32_t width, uint32_t height, uint32_t format, uint32_t samples,
+                                       RDSurface** out) override;
+    RDResult CreateOffscreenPlainSurface(uint32_t width, uint32_t height, uint32_t format, uint32_t pool,
+                                         RDSurface** out) override;
+    RDResult GetBackBuffer(RDSurface** out) override;
+    RDResult GetRenderTarget(uint32_t index, RDSurface** out) override;
+    RDResult SetRenderTarget(uint32_t index, RDSurface* surface) override;
+    RDResult GetDepthStencilSurface(RDSurface** out) override;
+    RDResult SetDepthStencilSurface(RDSurface* surface) override;
+    RDResult StretchRect(RDSurface* source, const RDRect* sourceRect, RDSurface* dest, const RDRect* destRect,
+                         uint32_t filter) override;
+    RDResult GetRenderTargetData(RDSurface* target, RDSurface* dest) override;
+    RDResult LockSurface(RDSurface* surface, RDLockedRect* out, const RDRect* rect, uint32_t flags) override;
+    RDResult UnlockSurface(RDSurface* surface) override;
+
+    RDResult CreateVertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32_t pool,
+                                RDVertexBuffer** out) override;
+    RDResult LockVertexBuffer(RDVertexBuffer* buffer, uint32_t offset, uint32_t size, void** out,
+                              uint32_t flags) override;
+    RDResult UnlockVertexBuffer(RDVertexBuffer* buffer) override;
+    RDResult SetStreamSource(uint32_t stream, RDVertexBuffer* buffer, uint32_t offset, uint32_t stride) override;
+    RDResult SetFVF(uint32_t fvf) override;
+    RDResult DrawPrimitive(uint32_t type, uint32_t startVertex, uint32_t primitiveCount) override;
+    RDResult DrawPrimitiveUP(uint32_t type, uint32_t primitiveCount, const void* vertices, uint32_t stride) override;
+
+    Counters FrameCounters() override { return {g_calls - frameCallBase_, frameDraws_}; }
+    Counters LastFrameCounters() override { return last_; }
+
+    // Resources tell the device when GL storage goes away, so no shadow keeps a name GL may hand out again.
+    void ForgetTexture(GLuint name);
+    void ForgetRenderbuffer(GLuint name);
+    void ForgetBuffer(GLuint name);
+
+    bool mapVertexLocks = true;  // lock vertex buffers by mapping them (measured a little faster than a CPU copy)
+
+    void BindArrayBuffer(GLuint buffer);
+
+private:
+    // Dirty groups of GL state, sent at the next draw or clear.
+    enum : uint32_t {
+        kDirtyBlend = 1u << 0,
+        kDirtyDepth = 1u << 1,
+        kDirtyCull = 1u << 2,
+        kDirtyColourMask = 1u << 3,
+        kDirtyStencil = 1u << 4,
+        kDirtyFill = 1u << 5,
+        kDirtyViewport = 1u << 6,
+        kDirtyFramebuffer = 1u << 7,
+        kDirtySamplers = 1u << 8,
+        kDirtyTextures = 1u << 9,
+        kDirtyScissor = 1u << 10,
+        kDirtyAll = (1u << 11) - 1,
+    };
+
+    bool EnsureContext(void* window);
+    void ReadLimits();
+    void ResetShadow();
+    bool AdapterValid(uint32_t adapter);
+    RDResult ChangeRenderState(uint32_t state, uint32_t value);
+    void SetDefaultStates(bool autoDepth);
+    void BumpGroup(UniformGroup group) { ++groupVersion_[group]; }
+
+    struct BackBufferStorage {
+        uint32_t width = 0, height = 0, samples = 0;
+        GLuint colour = 0, depth = 0, resolve = 0;
+        GLuint fbo = 0, resolveFbo = 0;
+        bool depthHasStencil = true;
+    };
+    RDResult AllocateBackBuffer(uint32_t width, uint32_t height, uint32_t samples, bool autoDepth,
+                                uint32_t depthFormat, BackBufferStorage* out);
+    void FreeBackBuffer(BackBufferStorage* storage);
+    RDResult ApplyPresentParams(RDPresentParams* params, bool creating);
+    void DropBindings();
+    void ReleaseDeviceObjects();
+
+    // Binding and state application.
+    void BindDrawFramebuffer(GLuint fbo);
+    void BindReadFramebuffer(GLuint fbo);
+    void BindTextureUnit(uint32_t unit, GLuint texture);
+    void SetScissor(bool on, GLint x, GLint y, GLint w, GLint h);
+    void SetColourMask(uint32_t mask);
+    void SetDepthMask(bool on);
+    void SetStencilWriteMask(GLuint mask);
+    void SetUnpackRowLength(GLint length);
+    void Attach(GlFramebuffer* fb, GLenum target, uint32_t slot, GlSurface* surface);
+    void AttachDepth(GlFramebuffer* fb, GlSurface* surface);
+    void ApplyFramebuffer();
+    bool ApplyDrawState(uint32_t fvf);
+    void ApplyBlend();
+    void ApplyDepth();
+    void ApplyCull();
+    void ApplyStencil();
+    void ApplyFill();
+    void ApplyViewport();
+    void ApplySamplers();
+    void UploadUniforms(GlProgram* program);
+    void UpdateTransform();
+    bool SetupAttributes(GLuint buffer, uintptr_t offset, uint32_t stride, uint32_t fvf);
+    // Binds what a surface reads from for blits and read-back (resolving a multisampled back buffer first).
+    bool BindReadSurface(GlSurface* surface);
+    RDResult DrawArrays(uint32_t type, uint32_t first, uint32_t primitiveCount, uint32_t* vertexCount);
+    GlSurface* TargetSurface() const { return targets_[0]; }
+    void UploadTextureRect(GlTexture* texture, const RDRect& rect);
+
+    bool hasDevice_ = false;
+    bool inScene_ = false;
+
+    // Context and the windows it lives on.
+    void* context_ = nullptr;     // SDL_GLContext
+    void* hiddenWindow_ = nullptr;  // SDL_Window* made for adapter queries before the real one exists
+    void* window_ = nullptr;        // the window the device presents to
+    char renderer_[512] = {}, vendor_[128] = {}, version_[128] = {};
+    GLint maxTextureSize_ = 0, maxRenderbufferSize_ = 0, maxSamples_ = 0;
+
+    GlShadow gl_;
+    BackBufferStorage bb_;
+    GlSurface* backBuffer_ = nullptr;
+    GlSurface* autoDepth_ = nullptr;
+    GlFramebuffer targetFbo_, readScratch_, drawScratch_;
+    GLuint vao_ = 0;
+    GLuint samplers_[kStages] = {};
+    GLint samplerGl_[kStages][4] = {};  // magnification, minification, wrap s, wrap t as GL has them
+    GLuint streamBuffer_ = 0;
+    uint32_t streamCapacity_ = 0, streamOffset_ = 0;
+    GlProgram programs_[kVariantCount];
+    bool programFailed_[kVariantCount] = {};
+
+    // Device state as the engine set it.
+    uint32_t renderStates_[kRenderStates] = {};
+    uint32_t samplerStates_[kStages][14] = {};
+    uint32_t stageStates_[kStages][kStageStates] = {};
+    RDMatrix world_{}, view_{}, projection_{};
+    float transform_[16] = {}, worldView_[16] = {};
+    bool transformDirty_ = true;
+    RDViewport viewport_{};
+    GlSurface* targets_[kTargets] = {};
+    GlSurface* depthSurface_ = nullptr;
+    GlTexture* textures_[kStages] = {};
+    GlVertexBuffer* stream_ = nullptr;
+    uint32_t streamStride_ = 0, streamByteOffset_ = 0;
+    uint32_t fvf_ = 0;
+    uint32_t presentInterval_ = RD_PRESENT_INTERVAL_DEFAULT;
+    int swapInterval_ = -2;  // what SDL was last asked for; -2 nothing yet
+
+    uint32_t dirty_ = kDirtyAll;
+    uint32_t samplerDirty_ = 0;  // bit per stage
+    uint32_t groupVersion_[kUGCount] = {};
+
+    uint64_t frameCallBase_ = 0;
+    uint64_t frameDraws_ = 0;
+    Counters last_;
+};
+
+GlDevice* Device();
+
+}  // namespace gldev
