@@ -214,6 +214,7 @@ bool Script_Prepare()
         const char* last = Error_LastText();
         size_t size = std::strlen(g_scriptNames[i]) + std::strlen(last) + 32;
         auto* message = static_cast<char*>(MemoryManager::Alloc(size, __FILE__, __LINE__, false));
+        if (!message) return false;
         std::snprintf(message, size, "COMPILATION ERROR in Script: %s\n%s", g_scriptNames[i], last);
         Error_Show(message, true);
         MemFree(message);
