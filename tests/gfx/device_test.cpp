@@ -4,6 +4,8 @@
 
 #include "core/console.h"
 #include "gfx/display.h"
+#include "gfx/texture_manager.h"
+#include "gfx/textures.h"
 #include "gfx/window.h"
 #include "fake_render_device.h"
 #include "fake_window_platform.h"
@@ -208,6 +210,41 @@ TEST_F(GfxDevice, MultisampleSupportAndAntialiasSettings)
         EXPECT_EQ(GR_MultisampleType, row.type);
         EXPECT_EQ(GR_SwapEffect, row.swap);
     }
+}
+
+TEST_F(GfxDevice, InitMakesTheWhitePageOnceAndShutdownFreesIt)
+{
+    Window_ClientWidth = 640;
+    Window_ClientHeight = 480;
+    ASSERT_TRUE(GR_D3D_Init(nullptr, 800, 600, 0));
+    // The render size is clamped to the client area.
+    EXPECT_EQ(GR_RenderWidth, 640);
+    ASSERT_NE(GR_WhiteTexture, -1);
+    ASSERT_TRUE(GR_Texture_Exists(GR_WhiteTexture));
+    EXPECT_EQ(GR_WhiteTexturePage, GR_Texture_Page(GR_WhiteTexture));
+    NativeTexture* white = GR_Texture_Get(GR_WhiteTexture);
+    ASSERT_NE(white, nullptr);
+    EXPECT_EQ(white->Width(), 1);
+    EXPECT_EQ(white->Height(), 1);
+    auto* texture = static_cast<kvtest::FakeTexture*>(white->texture);
+    ASSERT_EQ(texture->levels.size(), 1u);
+    EXPECT_EQ(texture->levels[0]->bytes, (std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0xFF}));
+    // The first clear of the device happens before any scene, so it does nothing.
+    EXPECT_EQ(device_.Count("Clear"), 0u);
+
+    GR_D3D_Shutdown();
+    EXPECT_EQ(GR_WhiteTexture, -1);
+    EXPECT_FALSE(GR_Texture_Exists(0));
+    EXPECT_EQ(GR_Device, nullptr);
+    EXPECT_EQ(device_.Count("ReleaseDevice"), 1u);
+    GR_Texture_FreeTable();
+}
+
+TEST_F(GfxDevice, TheColourDepthMustBeSixteenOrThirtyTwoBits)
+{
+    displays_.displays[0].current.bitsPerPixel = 8;
+    EXPECT_FALSE(GR_D3D_Init(nullptr, 640, 480, 0));
+    EXPECT_EQ(device_.Count("CreateDevice"), 0u);
 }
 
 // ---- Resets ----------------------------------------------------------------------------------------------
