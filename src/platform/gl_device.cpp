@@ -13,6 +13,8 @@
 #include "platform/platform.h"
 
 #include <SDL.h>
+#include <dlfcn.h>
+#include <link.h>
 
 #include <algorithm>
 #include <cmath>
@@ -137,6 +139,21 @@ GlDevice* Device()
     return &device;
 }
 
+namespace {
+
+// The driver's libraries, once loaded, stay for the life of the process: video can start again in the same
+// process without loading them anew, and what they keep until exit stays attributable to them.
+int GL_KeepLoaded(dl_phdr_info* info, size_t, void*)
+{
+    const char* name = info->dlpi_name;
+    if (name && (std::strstr(name, "_dri.so") || std::strstr(name, "libgallium") || std::strstr(name, "mesa") ||
+                 std::strstr(name, "libLLVM")))
+        dlopen(name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+    return 0;
+}
+
+}  // namespace
+
 // ---- Context and adapters -------------------------------------------------------------------------------------
 
 bool GlDevice::EnsureContext(void* window)
@@ -183,6 +200,7 @@ bool GlDevice::EnsureContext(void* window)
     }
     ReadLimits();
     ResetShadow();
+    dl_iterate_phdr(GL_KeepLoaded, nullptr);
     return true;
 }
 
