@@ -148,16 +148,18 @@ void BM_Device_EmptyCall(benchmark::State& state)
 
 // ---- 2. A changed state and its draw ----------------------------------------------------------------------------
 
-void BM_Device_ChangedStateAndDraw(benchmark::State& state)
+// Alternates the destination blend between 6 and 2 through set, then draws; counts the GL calls.
+template <typename Set>
+void ChangedStateAndDraw(benchmark::State& state, Set set)
 {
     Bench* b;
     if (!Ready(state, b)) return;
     RenderDevice* d = b->device;
     const RenderDevice::Counters before = d->FrameCounters();
-    uint32_t dest = 6;
+    int32_t dest = 6;
     for (auto _ : state) {
         dest = dest == 6 ? 2 : 6;
-        d->SetRenderState(RDRS_DESTBLEND, dest);
+        set(d, dest);
         d->DrawPrimitive(RDPT_TRIANGLELIST, 0, 1);
     }
     glFinish();
@@ -168,26 +170,18 @@ void BM_Device_ChangedStateAndDraw(benchmark::State& state)
     d->Present();
 }
 
-// The same through the engine's block: one changed state, the apply a flush makes, and the draw.
+void BM_Device_ChangedStateAndDraw(benchmark::State& state)
+{
+    ChangedStateAndDraw(state, [](RenderDevice* d, int32_t dest) { d->SetRenderState(RDRS_DESTBLEND, uint32_t(dest)); });
+}
+
+// The same through the engine's block: one changed state and the apply a flush makes.
 void BM_GPUState_ChangedStateApplyAndDraw(benchmark::State& state)
 {
-    Bench* b;
-    if (!Ready(state, b)) return;
-    RenderDevice* d = b->device;
-    const RenderDevice::Counters before = d->FrameCounters();
-    int32_t dest = 6;
-    for (auto _ : state) {
-        dest = dest == 6 ? 2 : 6;
+    ChangedStateAndDraw(state, [](RenderDevice*, int32_t dest) {
         GPUState::SetRenderState(GPURS_DESTBLEND, dest);
         GPUState::Apply();
-        d->DrawPrimitive(RDPT_TRIANGLELIST, 0, 1);
-    }
-    glFinish();
-    const RenderDevice::Counters after = d->FrameCounters();
-    state.counters["gl_calls"] = benchmark::Counter(double(after.calls - before.calls), benchmark::Counter::kAvgIterations);
-    state.counters["state_calls"] = benchmark::Counter(double((after.calls - before.calls) - (after.draws - before.draws)),
-                                                       benchmark::Counter::kAvgIterations);
-    d->Present();
+    });
 }
 
 // ---- 3. An empty frame -------------------------------------------------------------------------------------------

@@ -11,6 +11,25 @@ namespace gldev {
 
 namespace {
 
+// Fog's settings and factor, for both stages.
+const char kFogSource[] = R"(
+#if FOG
+uniform ivec2 u_fog;       // x: 0 linear, 1 exponential, 2 squared; y: 0 depth z, 1 depth w, 2 eye z, 3 eye distance
+uniform vec3 u_fogParams;  // start, end, density
+float FogFactor(float d)
+{
+    if (u_fog.x == 1) return clamp(exp(-u_fogParams.z * d), 0.0, 1.0);
+    if (u_fog.x == 2) {
+        float e = u_fogParams.z * d;
+        return clamp(exp(-e * e), 0.0, 1.0);
+    }
+    float range = u_fogParams.y - u_fogParams.x;
+    if (range == 0.0) return d < u_fogParams.y ? 1.0 : 0.0;
+    return clamp((u_fogParams.y - d) / range, 0.0, 1.0);
+}
+#endif
+)";
+
 const char kVertexSource[] = R"(
 layout(location = 0) in vec3 a_position;
 layout(location = 1) in vec3 a_normal;
@@ -36,21 +55,7 @@ out vec2 v_uv;
 #endif
 #if FOG
 uniform mat4 u_worldView;
-uniform ivec2 u_fog;      // x: 0 linear, 1 exponential, 2 squared; y: 0 depth z, 1 depth w, 2 eye z, 3 eye distance
-uniform vec3 u_fogParams;  // start, end, density
-out float v_fog;           // a depth for per-pixel fog, the factor itself for per-vertex fog
-
-float FogFactor(float d)
-{
-    if (u_fog.x == 1) return clamp(exp(-u_fogParams.z * d), 0.0, 1.0);
-    if (u_fog.x == 2) {
-        float e = u_fogParams.z * d;
-        return clamp(exp(-e * e), 0.0, 1.0);
-    }
-    float range = u_fogParams.y - u_fogParams.x;
-    if (range == 0.0) return d < u_fogParams.y ? 1.0 : 0.0;
-    return clamp((u_fogParams.y - d) / range, 0.0, 1.0);
-}
+out float v_fog;  // a depth for per-pixel fog, the factor itself for per-vertex fog
 #endif
 
 void main()
@@ -89,21 +94,7 @@ uniform ivec3 u_alphaOp;
 uniform ivec2 u_alphaTest;  // compare function (8 always), reference 0..255
 #if FOG
 in float v_fog;
-uniform ivec2 u_fog;
-uniform vec3 u_fogParams;
 uniform vec3 u_fogColour;
-
-float FogFactor(float d)
-{
-    if (u_fog.x == 1) return clamp(exp(-u_fogParams.z * d), 0.0, 1.0);
-    if (u_fog.x == 2) {
-        float e = u_fogParams.z * d;
-        return clamp(exp(-e * e), 0.0, 1.0);
-    }
-    float range = u_fogParams.y - u_fogParams.x;
-    if (range == 0.0) return d < u_fogParams.y ? 1.0 : 0.0;
-    return clamp((u_fogParams.y - d) / range, 0.0, 1.0);
-}
 #endif
 
 out vec4 o_colour;
@@ -167,8 +158,8 @@ void main()
 GLuint Compile(GLenum kind, const char* header, const char* body)
 {
     const GLuint shader = KGL(glCreateShader(kind));
-    const char* parts[2] = {header, body};
-    KGL(glShaderSource(shader, 2, parts, nullptr));
+    const char* parts[3] = {header, kFogSource, body};
+    KGL(glShaderSource(shader, 3, parts, nullptr));
     KGL(glCompileShader(shader));
     GLint ok = 0;
     KGL(glGetShaderiv(shader, GL_COMPILE_STATUS, &ok));
