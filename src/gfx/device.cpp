@@ -154,6 +154,8 @@ bool GR_D3D_Init(void* window, int32_t width, int32_t height, uint32_t flags)
 
 bool GR_D3D_CreateDevice(void* window, int32_t width, int32_t height, uint32_t flags)
 {
+    // One device at a time: a start-up without the shutdown before it replaces the old one.
+    if (GR_Device) GR_D3D_Release();
     // No desktop window manager library to ask: the device behaves as the extended one, alternate sync allowed.
     GR_UsePlainD3D9 = false;
     GR_VSync = false;

@@ -10,6 +10,7 @@
 #include "platform/display_platform.h"
 #include "platform/keycodes.h"
 #include "platform/messages.h"
+#include "platform/platform.h"
 #include "platform/window_platform.h"
 #include "fake_window_platform.h"
 #include "test_support.h"
@@ -133,6 +134,8 @@ class GfxWindow : public testing::Test {
 protected:
     void SetUp() override
     {
+        // Other suites of this program may have started video: what their windows left queued is not ours.
+        if (Platform_VideoStarted()) SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
         Window_ResetState();
         WindowPlatform_Set(&fake_);
         previousHook_ = IO_SetCallHook(RecordInput);
