@@ -80,6 +80,9 @@ extern int32_t AppSurface_SavedHeight;
 extern bool AppSurface_ResizePending;
 extern int32_t AppSurface_ResizeWidth;
 extern int32_t AppSurface_ResizeHeight;
+// Application-surface pixels per window pixel of the view ports (1.0 until room drawing changes them).
+extern float GR_PortScaleX;
+extern float GR_PortScaleY;
 
 // Sprites.
 class CSprite {

@@ -27,6 +27,8 @@ int32_t AppSurface_SavedHeight = -1;
 bool AppSurface_ResizePending = false;
 int32_t AppSurface_ResizeWidth = -1;
 int32_t AppSurface_ResizeHeight = -1;
+float GR_PortScaleX = 1.0f;
+float GR_PortScaleY = 1.0f;
 
 void DrawRoom() { SeamTrace_Record("DrawRoom"); }
 

@@ -108,6 +108,3 @@ void InitVertexBufferFunctions();
 // Shutdown: the vertex buffers frozen into device buffers.
 void VertexBuffer_ReleaseFrozen();
 
-// The mouse position in the room, through the view under it.
-int32_t GR_RoomMouseX();
-int32_t GR_RoomMouseY();

@@ -20,8 +20,6 @@ struct LoaderStandinPage {
 
 struct LoaderStandins {
     std::vector<LoaderStandinChunk> chunks;  // chunk loaders and Room_LoadOrder (body = the header)
-    int32_t roomMouseX = 0;                  // the mouse position in the room
-    int32_t roomMouseY = 0;
 
     // Texture pages: the ids handed out in call order; past the end of pageIds: 1000 + call number.
     std::vector<int32_t> pageIds;

@@ -9,6 +9,7 @@
 #include "draw/draw.h"
 #include "ds/ds.h"
 #include "gfx/device.h"
+#include "gfx/window.h"
 #include "input/input.h"
 #include "lib/lib.h"
 #include "net/net.h"
@@ -344,8 +345,8 @@ void HandleMouse()
     if (Profiler_Active) Profiler_Enter(6, 9);
     Stage_MousePreviousX = Stage_MouseX;
     Stage_MousePreviousY = Stage_MouseY;
-    Stage_MouseX = GR_RoomMouseX();
-    Stage_MouseY = GR_RoomMouseY();
+    Stage_MouseX = Window_GetDeviceMouseX(0);
+    Stage_MouseY = Window_GetDeviceMouseY(0);
     bool any = false;
     for (int32_t b = 1; b <= 3; ++b)
         if (IO_MouseDown(b, 0) || IO_MousePressed(b, 0)) {

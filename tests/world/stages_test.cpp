@@ -6,6 +6,8 @@
 
 #include "draw/draw.h"
 #include "ds/ds.h"
+#include "gfx/device.h"
+#include "gfx/window.h"
 #include "input/input.h"
 #include "layers/layers.h"
 #include "lib/lib.h"
@@ -32,6 +34,16 @@ using worldtest::HandlerRun;
 using worldtest::Mode;
 using worldtest::ObjectDef;
 using worldtest::Op;
+
+// Places mouse device 0 at (v, v) in the room: no views drawn and a window the room's size map it one to one.
+void PlaceMouse(int32_t v)
+{
+    Window_ClearViewPorts();
+    GR_KeepAspect = false;
+    Window_ClientWidth = Run_Room->width;
+    Window_ClientHeight = Run_Room->height;
+    IO_DeviceMouse[0] = {v, v};
+}
 
 constexpr int32_t kLast = 100000;
 constexpr int32_t kMoment = 100000;  // a moment records kMoment + its time
@@ -277,7 +289,7 @@ public:
         g_runs.clear();
         g_probe = nullptr;
         IO_SeamSetState({});
-        g_LoaderStandins.roomMouseX = g_LoaderStandins.roomMouseY = 0;
+        PlaceMouse(0);
         g_joysticks = {};
         JoystickMask = 0;
         g_RunFlags.noDirectInput = false;
@@ -382,7 +394,7 @@ TEST_F(StagesTest, EdgeCasesOfEachStage)
         {"left click over an instance: instance 0 and 4, global 50, 12 and 53",
          [](StagesTest* t) {
              t->Boxed(kMouse, {10, 10, 20, 20});
-             g_LoaderStandins.roomMouseX = g_LoaderStandins.roomMouseY = 15;
+             PlaceMouse(15);
              IO_SeamSetState(Buttons({1}, {1}));
          },
          1, HandleMouse,
@@ -510,7 +522,7 @@ TEST_F(StagesTest, MouseEventsComeInButtonPassOrder)
         SCOPED_TRACE(c.name);
         Fresh();
         Boxed(kMouse, {10, 10, 20, 20});
-        g_LoaderStandins.roomMouseX = g_LoaderStandins.roomMouseY = c.over ? 15 : 100;
+        PlaceMouse(c.over ? 15 : 100);
         IO_SeamSetState(c.input);
         HandleMouse();
         EXPECT_EQ(Tags(), c.want);
@@ -535,7 +547,7 @@ TEST_F(StagesTest, MouseEnterAndLeaveFollowTheOverStateBits)
         Fresh();
         CInstance* i = Boxed(kHover, {10, 10, 20, 20});
         i->mouseState = c.old;
-        g_LoaderStandins.roomMouseX = g_LoaderStandins.roomMouseY = c.over ? 15 : 50;
+        PlaceMouse(c.over ? 15 : 50);
         HandleMouse();
         // Listed for both events, the instance is updated once (a second update would lose the change bits).
         EXPECT_EQ(i->mouseState, c.state);
@@ -547,7 +559,7 @@ TEST_F(StagesTest, MouseEnterAndLeaveFollowTheOverStateBits)
         SCOPED_TRACE(over ? "new, under the mouse" : "new, away");
         Fresh();
         Boxed(kHover, {10, 10, 20, 20});
-        g_LoaderStandins.roomMouseX = g_LoaderStandins.roomMouseY = over ? 15 : 50;
+        PlaceMouse(over ? 15 : 50);
         HandleMouse();
         EXPECT_EQ(Tags(), over ? std::vector<int32_t>{enter} : std::vector<int32_t>{});
         g_runs.clear();
