@@ -10,6 +10,7 @@
 #include "platform/gl_device.h"
 #include "platform/platform.h"
 #include "platform/render_device.h"
+#include "gl_test_util.h"
 
 #include <algorithm>
 #include <cmath>
@@ -32,19 +33,7 @@ struct SharedDevice {
 
 RDPresentParams Params(SDL_Window* window, uint32_t width, uint32_t height, uint32_t samples = 0)
 {
-    RDPresentParams p{};
-    p.backBufferWidth = width;
-    p.backBufferHeight = height;
-    p.backBufferFormat = RDFMT_A8R8G8B8;
-    p.backBufferCount = 1;
-    p.multiSampleType = samples;
-    p.swapEffect = RD_SWAPEFFECT_COPY;
-    p.deviceWindow = window;
-    p.windowed = 1;
-    p.enableAutoDepthStencil = 1;
-    p.autoDepthStencilFormat = RDFMT_D24S8;
-    p.presentationInterval = RD_PRESENT_INTERVAL_IMMEDIATE;
-    return p;
+    return gltest::PresentParams(window, width, height, samples);
 }
 
 // Made once: video on the offscreen driver, an adapter query before any window exists (the context starts on a

@@ -13,6 +13,7 @@
 #include "platform/gl_device.h"
 #include "platform/platform.h"
 #include "platform/render_device.h"
+#include "gl_test_util.h"
 
 #include <cmath>
 #include <cstdio>
@@ -27,21 +28,7 @@ namespace gl_prim_test {
 
 constexpr uint32_t kSize = 64;
 
-RDPresentParams Params(SDL_Window* window)
-{
-    RDPresentParams p{};
-    p.backBufferWidth = kSize;
-    p.backBufferHeight = kSize;
-    p.backBufferFormat = RDFMT_A8R8G8B8;
-    p.backBufferCount = 1;
-    p.swapEffect = RD_SWAPEFFECT_COPY;
-    p.deviceWindow = window;
-    p.windowed = 1;
-    p.enableAutoDepthStencil = 1;
-    p.autoDepthStencilFormat = RDFMT_D24S8;
-    p.presentationInterval = RD_PRESENT_INTERVAL_IMMEDIATE;
-    return p;
-}
+RDPresentParams Params(SDL_Window* window) { return gltest::PresentParams(window, kSize, kSize); }
 
 // The device suite keeps its device for the whole run; when it has not made one, each test here makes its own
 // and releases it again, so that either suite may run first.
