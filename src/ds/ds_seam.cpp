@@ -1,69 +1,9 @@
-// Neutral answers of the data structures and of the buffer operations that are not built yet.
+// Neutral answers of the buffer operations and the ds built-ins that are not built yet.
 #include "ds/ds.h"
 
 #include "core/seam_trace.h"
 #include "core/value.h"
 
-int32_t DS_MapsCount = 0;
-CDS_Map** DS_Maps = nullptr;
-int32_t DS_ListsCount = 0;
-CDS_List** DS_Lists = nullptr;
-
-namespace {
-DS_MarkPassStandIn g_dsMarkStandIn = nullptr;
-void DsSeam_Mark(const void* container, uint8_t* marks, int32_t capacity)
-{
-    if (g_dsMarkStandIn) g_dsMarkStandIn(container, marks, capacity);
-}
-}  // namespace
-
-DS_MarkPassStandIn DS_SetMarkPassStandIn(DS_MarkPassStandIn standIn)
-{
-    DS_MarkPassStandIn old = g_dsMarkStandIn;
-    g_dsMarkStandIn = standIn;
-    return old;
-}
-
-void CDS_Map::MarkReferences(uint8_t* marks, int32_t capacity) { DsSeam_Mark(this, marks, capacity); }
-void CDS_List::MarkReferences(uint8_t* marks, int32_t capacity) { DsSeam_Mark(this, marks, capacity); }
-void CDS_Stack::MarkReferences(uint8_t* marks, int32_t capacity) { DsSeam_Mark(this, marks, capacity); }
-void CDS_Queue::MarkReferences(uint8_t* marks, int32_t capacity) { DsSeam_Mark(this, marks, capacity); }
-void CDS_Grid::MarkReferences(uint8_t* marks, int32_t capacity) { DsSeam_Mark(this, marks, capacity); }
-void CDS_Priority::MarkReferences(uint8_t* marks, int32_t capacity) { DsSeam_Mark(this, marks, capacity); }
-
-namespace {
-template <class T>
-T** DsSeam_EmptyTable(int32_t* count)
-{
-    if (count) *count = 0;
-    return nullptr;
-}
-}  // namespace
-
-CDS_Stack** DSStack_GetTable(int32_t* count) { return DsSeam_EmptyTable<CDS_Stack>(count); }
-CDS_Queue** DSQueue_GetTable(int32_t* count) { return DsSeam_EmptyTable<CDS_Queue>(count); }
-CDS_Grid** DSGrid_GetTable(int32_t* count) { return DsSeam_EmptyTable<CDS_Grid>(count); }
-CDS_Priority** DSPriority_GetTable(int32_t* count) { return DsSeam_EmptyTable<CDS_Priority>(count); }
-
-namespace {
-int32_t g_dsSeamNextMap = 0;
-int32_t g_dsSeamLiveMaps = 0;
-}  // namespace
-
-int32_t DSMap_NewWithEntries(int32_t, ...)
-{
-    SeamTrace_Record("DSMap_NewWithEntries");
-    ++g_dsSeamLiveMaps;
-    return g_dsSeamNextMap++;
-}
-
-void DSMap_Destroy(int32_t index)
-{
-    SeamTrace_Record("DSMap_Destroy");
-    if (index >= 0 && index < g_dsSeamNextMap && g_dsSeamLiveMaps > 0) --g_dsSeamLiveMaps;
-}
-
-int32_t DSMap_SeamLiveCount() { return g_dsSeamLiveMaps; }
 void DS_SetGridAccessMode(bool) { SeamTrace_Record("DS_SetGridAccessMode"); }
 void InitDSFunctions() {}
 void InitBufferFunctions() {}

@@ -21,16 +21,6 @@
 
 namespace {
 
-// The containers' mark passes, as the containers would run them: each value they hold, through the value
-// mark.
-std::map<const void*, std::vector<RValue>> g_gcContainerValues;
-void GcTest_MarkContainer(const void* container, uint8_t* marks, int32_t capacity)
-{
-    auto it = g_gcContainerValues.find(container);
-    if (it == g_gcContainerValues.end()) return;
-    for (const RValue& v : it->second) RValue_Mark(&v, marks, capacity);
-}
-
 RValue GcTest_ObjectValue(QZObjectBase* o)
 {
     RValue v;
@@ -80,35 +70,16 @@ protected:
     {
         savedModel_ = g_GameData.scriptObjectModel;
         savedGlobal_ = g_GlobalObject;
-        savedMaps_ = DS_Maps;
-        savedMapsCount_ = DS_MapsCount;
-        savedLists_ = DS_Lists;
-        savedListsCount_ = DS_ListsCount;
-        savedStandIn_ = DS_SetMarkPassStandIn(GcTest_MarkContainer);
         g_GameData.scriptObjectModel = true;
         world_ = std::make_unique<kvtest::FakeWorld>();
         global_ = ObjectBase_Alloc(8, VALUE_UNSET, true);
         g_GlobalObject = global_;
-        mapTable_[0] = &maps_[0];
-        mapTable_[1] = nullptr;  // a destroyed map
-        mapTable_[2] = &maps_[1];
-        DS_Maps = mapTable_;
-        DS_MapsCount = 3;
-        listTable_[0] = &list_;
-        DS_Lists = listTable_;
-        DS_ListsCount = 1;
         if (savedGlobal_) GcTest_Refer(global_, 7, savedGlobal_);
         VM_GarbageCollect();     // whatever earlier tests of this process left in the table
         ObjectBasePool_Clear();  // objects made from now on carry named-variable lists
     }
     void TearDown() override
     {
-        g_gcContainerValues.clear();
-        DS_SetMarkPassStandIn(savedStandIn_);
-        DS_Maps = savedMaps_;
-        DS_MapsCount = savedMapsCount_;
-        DS_Lists = savedLists_;
-        DS_ListsCount = savedListsCount_;
         Layer_ScriptInstance = nullptr;
         world_.reset();
         // Whatever a test left behind goes with one last collection from the bare global object.
@@ -125,19 +96,10 @@ protected:
 
     std::unique_ptr<kvtest::FakeWorld> world_;
     QZObjectBase* global_ = nullptr;
-    CDS_Map maps_[2];
-    CDS_Map* mapTable_[3] = {};
-    CDS_List list_;
-    CDS_List* listTable_[1] = {};
 
 private:
     bool savedModel_ = false;
     QZObjectBase* savedGlobal_ = nullptr;
-    CDS_Map** savedMaps_ = nullptr;
-    int32_t savedMapsCount_ = 0;
-    CDS_List** savedLists_ = nullptr;
-    int32_t savedListsCount_ = 0;
-    DS_MarkPassStandIn savedStandIn_ = nullptr;
 };
 
 TEST_F(GcTest, ReachableObjectsSurviveAndTheRestIsFreed)
@@ -206,35 +168,63 @@ TEST_F(GcTest, ReachableObjectsSurviveAndTheRestIsFreed)
 
 TEST_F(GcTest, ContainerValuesAreRootsUntilTheirEntryGoes)
 {
-    QZObjectBase* inMap = New();
-    QZObjectBase* inMapKey = New();
-    QZObjectBase* inSecondMap = New();
-    QZObjectBase* inList = New();
+    auto real = [](double d) {
+        RValue v;
+        RValue_SetReal(&v, d);
+        return v;
+    };
+    const int32_t map = DSMap_New(), list = DSList_Create(), stack = DSStack_Create(), queue = DSQueue_Create();
+    const int32_t grid = DSGrid_Create(2, 2), priority = DSPriority_Create(), gone = DSMap_New();
+    struct Row {
+        const char* what;
+        GcTracked object;
+    };
+    std::vector<Row> rows;
+    auto make = [&](const char* what) {
+        QZObjectBase* o = New();
+        rows.push_back({what, GcTest_Track(o)});
+        return GcTest_ObjectValue(o);
+    };
+    const RValue mapKey = make("a map key");
+    DS_Maps[map]->Add(mapKey, real(1));
+    const RValue mapValue = make("a map value");
+    DS_Maps[map]->Add(real(2), mapValue);
+    QZObjectBase* behind = New();  // held only by what the map value holds
+    GcTest_Refer(mapValue.obj, 0, behind);
+    rows.push_back({"held by a map value's object", GcTest_Track(behind)});
+    DS_Lists[list]->Add(make("a list element"));
+    DS_Stacks.items[stack]->Push(make("a stack item"));
+    DS_Queues.items[queue]->Enqueue(make("a queue slot outside head to tail"));
+    DS_Queues.items[queue]->Enqueue(real(3));
+    DS_Queues.items[queue]->Dequeue();
+    DS_Grids.items[grid]->SetCell(1, 1, make("a grid cell"));
+    DS_Priorities.items[priority]->Add(make("a priority queue value"), real(4));
+    DS_Priorities.items[priority]->Add(real(5), make("a priority"));
+    // A destroyed container's slot is null: what it held is not reached through it.
     QZObjectBase* inDestroyed = New();
-    QZObjectBase* behind = New();  // held by what the map holds
-    GcTest_Refer(inMap, 0, behind);
-    g_gcContainerValues[&maps_[0]] = {GcTest_ObjectValue(inMapKey), GcTest_ObjectValue(inMap)};
-    g_gcContainerValues[&maps_[1]] = {GcTest_ObjectValue(inSecondMap)};
-    g_gcContainerValues[&list_] = {GcTest_ObjectValue(inList)};
-    // The destroyed map's slot is null: what it held is not reached through it.
-    CDS_Map destroyed;
-    g_gcContainerValues[&destroyed] = {GcTest_ObjectValue(inDestroyed)};
+    DS_Maps[gone]->Add(real(6), GcTest_ObjectValue(inDestroyed));
+    const GcTracked destroyed = GcTest_Track(inDestroyed);
+    DSMap_Destroy(gone);
 
-    const GcTracked tracked[] = {GcTest_Track(inMap), GcTest_Track(inMapKey), GcTest_Track(inSecondMap),
-                                 GcTest_Track(inList), GcTest_Track(behind)};
-    const GcTracked gone = GcTest_Track(inDestroyed);
     VM_GarbageCollect();
-    for (const GcTracked& t : tracked) EXPECT_TRUE(GcTest_Alive(t));
-    EXPECT_FALSE(GcTest_Alive(gone));
+    for (const Row& row : rows) EXPECT_TRUE(GcTest_Alive(row.object)) << row.what;
+    EXPECT_FALSE(GcTest_Alive(destroyed));
 
-    // The map entry is removed: its key, its value and what the value held go at the next collection.
-    g_gcContainerValues[&maps_[0]].clear();
+    // The map entry whose key is an object goes (the key is reached as the same value): its key goes next.
+    EXPECT_TRUE(DS_Maps[map]->Delete(mapKey));
     VM_GarbageCollect();
-    EXPECT_FALSE(GcTest_Alive(tracked[0]));
-    EXPECT_FALSE(GcTest_Alive(tracked[1]));
-    EXPECT_FALSE(GcTest_Alive(tracked[4]));
-    EXPECT_TRUE(GcTest_Alive(tracked[2]));
-    EXPECT_TRUE(GcTest_Alive(tracked[3]));
+    EXPECT_FALSE(GcTest_Alive(rows[0].object));
+    for (size_t i = 1; i < rows.size(); ++i) EXPECT_TRUE(GcTest_Alive(rows[i].object)) << rows[i].what;
+
+    // Once every container is destroyed, everything they held goes at the next collection.
+    DSMap_Destroy(map);
+    DS_Destroy(DS_KIND_LIST, list);
+    DS_Destroy(DS_KIND_STACK, stack);
+    DS_Destroy(DS_KIND_QUEUE, queue);
+    DS_Destroy(DS_KIND_GRID, grid);
+    DS_Destroy(DS_KIND_PRIORITY, priority);
+    VM_GarbageCollect();
+    for (const Row& row : rows) EXPECT_FALSE(GcTest_Alive(row.object)) << row.what;
 }
 
 TEST_F(GcTest, InstancesAreNeverFreedAndHoldWhatTheirVariablesHold)

@@ -11,10 +11,10 @@ command -v xvfb-run >/dev/null || fail "xvfb-run is missing (scripts/setup-deps 
 cat >"$tmp/look.sh" <<'LOOK'
 # Runs the game, waits for its window to be shown, then records what X says of it.
 out=$1; shift
-KV_TEST_FRAME_LIMIT=90 "$@" &
+KV_TEST_FRAME_LIMIT=150 "$@" &
 pid=$!
 id=
-for _ in $(seq 100); do
+for _ in $(seq 500); do  # sanitizer builds start slowly
   id=$(xdotool search --classname QZKelvaneQZ 2>/dev/null | head -1)
   [ -n "$id" ] && xwininfo -id "$id" | grep -q IsViewable && break
   id=
