@@ -9,6 +9,7 @@
 #include "gfx/display.h"
 #include "gfx/gpustate.h"
 #include "gfx/matrices.h"
+#include "gfx/shaders.h"
 #include "gfx/surfaces.h"
 #include "gfx/texture_manager.h"
 #include "gfx/textures.h"
@@ -493,13 +494,79 @@ bool GR_D3D_Present()
 
 // ---- Clears and states -------------------------------------------------------------------------------------
 
-void GR_D3D_Clear(uint32_t colour, float /*depth*/, uint32_t /*stencil*/, uint32_t flags)
+namespace {
+
+// Some adapters clear unreliably: there the targets are covered by a quad drawn with depth test "always".
+void ManualClear(uint32_t argb, float depth, uint32_t flags)
+{
+    RDSurface* targets[4] = {};
+    int32_t count = 0;
+    for (int32_t i = 0; i < std::min(GR_MaxRenderTargets, 4); ++i) {
+        RDSurface* target = nullptr;
+        if (GR_Device->GetRenderTarget(uint32_t(i), &target) == RD_OK && target) targets[count++] = target;
+    }
+    RDSurface* depthSurface = nullptr;
+    if (GR_Device->GetDepthStencilSurface(&depthSurface) != RD_OK) depthSurface = nullptr;
+
+    Matrix44 saved[3];
+    const uint32_t transforms[3] = {RDTS_WORLD, RDTS_VIEW, RDTS_PROJECTION};
+    for (int i = 0; i < 3; ++i) GR_D3D_GetMatrix(transforms[i], &saved[i]);
+    GPUState::Push();
+    Shader* shader = Shader_Current();
+    Shader_SetPending(nullptr);
+    Shader_Apply();
+
+    GPUState::SetRenderState(GPURS_ZTESTENABLE, 1);
+    GPUState::SetRenderState(GPURS_ZFUNC, 8);
+    GPUState::SetRenderState(GPURS_BLENDENABLE, 0);
+    GPUState::SetRenderState(GPURS_ALPHATESTENABLE, 0);
+    GPUState::SetRenderState(GPURS_LIGHTING, 0);
+    GPUState::SetRenderState(GPURS_CULLMODE, 0);
+    GPUState::SetRenderState(GPURS_COLORWRITEENABLE, (flags & RDCLEAR_TARGET) ? 15 : 0);
+    GPUState::SetRenderState(GPURS_ZWRITEENABLE, (flags & RDCLEAR_ZBUFFER) ? 1 : 0);
+    const Matrix44 identity = Matrix_Identity();
+    for (uint32_t transform : transforms) GR_D3D_SetMatrixUnshifted(transform, identity);
+
+    const bool several = count > 1;
+    const bool pushed = several && RenderTarget_Push();
+    for (int32_t i = 1; several && i < count; ++i) GR_Device->SetRenderTarget(uint32_t(i), nullptr);
+    for (int32_t j = 0; j < std::max(count, 1); ++j) {
+        if (several) {
+            GR_Device->SetRenderTarget(0, targets[j]);
+            GR_Device->SetDepthStencilSurface(j == 0 ? depthSurface : nullptr);
+        }
+        auto* v = static_cast<VertexPosColour*>(GR_Batch_Alloc(RDPT_TRIANGLESTRIP, nullptr, VERTEX_FORMAT_POS_COLOUR, 4));
+        const float corners[4][2] = {{-1, -1}, {-1, 1}, {1, -1}, {1, 1}};
+        for (int k = 0; k < 4; ++k) v[k] = {corners[k][0], corners[k][1], depth, argb};
+        GraphicsFlush();
+    }
+    // Without a target stack the targets go back as they were collected.
+    if (pushed) {
+        RenderTarget_Pop();
+    } else if (several) {
+        for (int32_t i = 0; i < count; ++i) GR_Device->SetRenderTarget(uint32_t(i), targets[i]);
+        GR_Device->SetDepthStencilSurface(depthSurface);
+    }
+    for (int32_t i = 0; i < count; ++i) targets[i]->Release();
+    if (depthSurface) depthSurface->Release();
+
+    GPUState::Pop();
+    for (int i = 0; i < 3; ++i) GR_D3D_SetMatrixUnshifted(transforms[i], saved[i]);
+    Shader_SetPending(shader);
+    Shader_Apply();
+}
+
+}  // namespace
+
+void GR_D3D_Clear(uint32_t colour, float depth, uint32_t /*stencil*/, uint32_t flags)
 {
     if (!GR_Device || flags == 0 || GR_SceneCount == 0) return;
     GraphicsFlush();
     const uint32_t argb = (colour & 0xFF00FF00u) | ((colour & 0xFF) << 16) | ((colour >> 16) & 0xFF);
-    // Clearing by drawing a quad needs the batch; until it exists every adapter clears directly.
-    GR_Device->Clear(flags & 7, argb, 1.0f, 0);
+    if (GR_ManualClears)
+        ManualClear(argb, depth, flags);
+    else
+        GR_Device->Clear(flags & 7, argb, 1.0f, 0);
 }
 
 void GR_D3D_EnableNormalize()

@@ -42,6 +42,8 @@ void GR_D3D_GetMatrix(uint32_t which, Matrix44* out);
 // Nothing without a device. Flushes first, so vertices already written keep the transform they were made for.
 void GR_D3D_SetMatrix(uint32_t which, const Matrix44& matrix);
 void GR_D3D_SetMatrix(uint32_t which, const RDMatrix& matrix);
+// As it stands, without the half-pixel shift: for identities, and for putting back what GR_D3D_GetMatrix read.
+void GR_D3D_SetMatrixUnshifted(uint32_t which, const Matrix44& matrix);
 void GR_MarkTransformChanged();
 // Recomputed only after a transform changed.
 void GR_UpdateWorldCullRect();

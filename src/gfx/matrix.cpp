@@ -286,15 +286,20 @@ void GR_D3D_GetMatrix(uint32_t which, Matrix44* out)
 
 void GR_D3D_SetMatrix(uint32_t which, const Matrix44& matrix)
 {
-    const int slot = SlotOfTransform(which);
-    if (!GR_Device || slot < 0) return;
-    GraphicsFlush();
     Matrix44 m = matrix;
-    if (slot == GRM_PROJECTION && GR_HalfPixel) {
+    if (SlotOfTransform(which) == GRM_PROJECTION && GR_HalfPixel && GR_Device) {
         GR_PrimOffsetX = GR_PrimOffsetY = 1.0f;
         if (GR_Viewport.width > 0) m.m[12] -= 1.0f / float(GR_Viewport.width);
         if (GR_Viewport.height > 0) m.m[13] += 1.0f / float(GR_Viewport.height);
     }
+    GR_D3D_SetMatrixUnshifted(which, m);
+}
+
+void GR_D3D_SetMatrixUnshifted(uint32_t which, const Matrix44& m)
+{
+    const int slot = SlotOfTransform(which);
+    if (!GR_Device || slot < 0) return;
+    GraphicsFlush();
     GR_Matrices[slot] = m;
     Matrix_Multiply(&GR_Matrices[GRM_WORLDVIEW], GR_Matrices[GRM_WORLD], GR_Matrices[GRM_VIEW]);
     Matrix_Multiply(&GR_Matrices[GRM_WORLDVIEWPROJ], GR_Matrices[GRM_WORLDVIEW], GR_Matrices[GRM_PROJECTION]);

@@ -3,7 +3,12 @@
 #include "gfx/device.h"
 
 #include "core/console.h"
+#include "gfx/batch.h"
 #include "gfx/display.h"
+#include "gfx/gpustate.h"
+#include "gfx/matrices.h"
+#include "gfx/matrix.h"
+#include "gfx/shaders.h"
 #include "gfx/texture_manager.h"
 #include "gfx/textures.h"
 #include "gfx/window.h"
@@ -15,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -359,6 +365,79 @@ TEST_F(GfxDevice, ClearsHappenOnlyInsideAScene)
     EXPECT_EQ(device_.Count("Present"), 1u);
     EXPECT_EQ(device_.scenes, 0);
     EXPECT_EQ(GR_SceneCount, 0);
+}
+
+// Adapters that clear unreliably get a quad per bound target instead; everything the quad needed goes back.
+TEST_F(GfxDevice, ManualClearsDrawAQuadPerTargetAndPutTheStateBack)
+{
+    Create();
+    ASSERT_TRUE(Start_Frame());
+    GR_ManualClears = true;
+    GR_MaxRenderTargets = 4;
+    RDTexture* texture = nullptr;
+    RDSurface* second = nullptr;
+    ASSERT_EQ(device_.CreateTexture(64, 64, 1, RDUSAGE_RENDERTARGET, RDFMT_A8R8G8B8, RDPOOL_DEFAULT, &texture), RD_OK);
+    ASSERT_EQ(device_.GetSurfaceLevel(texture, 0, &second), RD_OK);
+    RDSurface* first = nullptr;
+    ASSERT_EQ(device_.GetRenderTarget(0, &first), RD_OK);
+    ASSERT_EQ(device_.SetRenderTarget(1, second), RD_OK);
+    RDSurface* depth = device_.DepthStencil();
+
+    const Matrix44 world = Matrix_BuildTranslation(5, 6, 7);
+    GR_D3D_SetMatrix(RDTS_WORLD, world);
+    Matrix44 projection;
+    GR_D3D_GetMatrix(RDTS_PROJECTION, &projection);
+    GPUState::SetRenderState(GPURS_ZFUNC, 4);
+    GPUState::SetRenderState(GPURS_COLORWRITEENABLE, 1);
+    Shader* shader = reinterpret_cast<Shader*>(uintptr_t(0x1000));
+    Shader_SetPending(shader);
+    Shader_Apply();
+    GraphicsFlush();
+    device_.ClearLog();
+    device_.draws.clear();
+
+    GR_D3D_Clear(0x80FF0010, 0.25f, 0, 3);
+
+    EXPECT_EQ(device_.Count("Clear"), 0u);
+    ASSERT_EQ(device_.draws.size(), 2u) << "one quad for each bound target";
+    for (const kvtest::FakeDraw& draw : device_.draws) {
+        ASSERT_EQ(draw.vertices.size(), 4u * 16);
+        for (int k = 0; k < 4; ++k) {
+            float z;
+            uint32_t colour;
+            std::memcpy(&z, &draw.vertices[k * 16 + 8], 4);
+            std::memcpy(&colour, &draw.vertices[k * 16 + 12], 4);
+            EXPECT_EQ(z, 0.25f);
+            EXPECT_EQ(colour, 0x801000FFu);
+        }
+    }
+    std::vector<std::string> targets;
+    for (const std::string& line : device_.log)
+        if (line.rfind("SetRenderTarget(", 0) == 0 || line.rfind("SetDepthStencilSurface(", 0) == 0)
+            targets.push_back(line);
+    const std::string a = device_.NameOf(first), b = device_.NameOf(second), z = device_.NameOf(depth);
+    EXPECT_EQ(targets, (std::vector<std::string>{
+                           "SetRenderTarget(1,null)", "SetRenderTarget(0," + a + ")", "SetDepthStencilSurface(" + z + ")",
+                           "SetRenderTarget(0," + b + ")", "SetDepthStencilSurface(null)",
+                           "SetRenderTarget(0," + a + ")", "SetRenderTarget(1," + b + ")",
+                           "SetDepthStencilSurface(" + z + ")"}));
+
+    Matrix44 after;
+    GR_D3D_GetMatrix(RDTS_WORLD, &after);
+    EXPECT_EQ(std::memcmp(after.m, world.m, sizeof world.m), 0);
+    GR_D3D_GetMatrix(RDTS_PROJECTION, &after);
+    EXPECT_EQ(std::memcmp(after.m, projection.m, sizeof projection.m), 0) << "the half-pixel shift is not added twice";
+    EXPECT_EQ(GPUState::GetRenderState(GPURS_ZFUNC), 4);
+    EXPECT_EQ(GPUState::GetRenderState(GPURS_COLORWRITEENABLE), 1);
+    EXPECT_EQ(Shader_Current(), shader);
+
+    Shader_SetPending(nullptr);
+    Shader_Apply();
+    first->Release();
+    second->Release();
+    texture->Release();
+    GR_ManualClears = false;
+    ASSERT_TRUE(End_Frame(true));
 }
 
 TEST_F(GfxDevice, BeginSceneOpensOneSceneAndTakesTheClientSize)

@@ -58,7 +58,7 @@ Shared& Video()
 }
 
 // 2D over the whole target: a view down +z and a y-flipped orthographic projection moved half a pixel.
-void Ortho2D(RenderDevice* d)
+void Ortho2D()
 {
     const float w = float(kSize), h = float(kSize), zn = 1.0f, zf = 32000.0f;
     RDMatrix identity{}, view{}, proj{};
@@ -73,9 +73,15 @@ void Ortho2D(RenderDevice* d)
     proj.m[3][3] = 1.0f;
     proj.m[3][0] -= 1.0f / w;
     proj.m[3][1] += 1.0f / h;
-    d->SetTransform(RDTS_WORLD, identity);
-    d->SetTransform(RDTS_VIEW, view);
-    d->SetTransform(RDTS_PROJECTION, proj);
+    // Through the engine's matrices, so code that saves and restores them (the manual clear) sees these.
+    auto set = [](uint32_t which, const RDMatrix& m) {
+        Matrix44 engine;
+        std::memcpy(engine.m, m.m, sizeof engine.m);
+        GR_D3D_SetMatrixUnshifted(which, engine);
+    };
+    set(RDTS_WORLD, identity);
+    set(RDTS_VIEW, view);
+    set(RDTS_PROJECTION, proj);
 }
 
 struct Pt {
@@ -134,7 +140,10 @@ protected:
         d->SetRenderState(RDRS_ZENABLE, 0);
         d->SetRenderState(RDRS_LIGHTING, 0);
         GR_D3D_SetTextureStageOps(true);
-        Ortho2D(d);
+        // Untextured shapes keep their vertex alpha over the white texel.
+        d->SetTextureStageState(0, RDTSS_COLOROP, RDTOP_MODULATE);
+        d->SetTextureStageState(0, RDTSS_ALPHAOP, RDTOP_MODULATE);
+        Ortho2D();
         GR_Depth = 0;
         GR_PrimOffsetX = GR_PrimOffsetY = 1.0f;
         GR_Draw_Init();
@@ -301,6 +310,95 @@ TEST_F(GlPrim, HealthBarAtThreeQuartersIsHalfWayFromMidToMax)
         [] { GR_Draw_HealthBar(0, 0, 40, 10, 75, 0, 0x00FF00, 0x00FFFF, 0x0000FF, 0, false, false); });
     EXPECT_EQ(image[size_t(5) * kSize + 10], 0xFFFF8000u);  // (255, 128, 0)
     EXPECT_EQ(image[size_t(5) * kSize + 35], 0xFF000000u);  // past 75 % of the box
+}
+
+TEST_F(GlPrim, CornerColourRectangleInterpolatesItsFourCorners)
+{
+    const uint32_t corners[4] = {0x0000FF, 0x00FF00, 0xFF0000, 0xFFFFFF};  // script colours: blue in the top byte
+    const std::vector<uint32_t> image = Render(
+        [&] { GR_Draw_RectangleColour(0, 0, 39, 39, corners[0], corners[1], corners[2], corners[3], false); });
+    // The fan's two triangles over vertex space (0, 0)-(40, 40), interpolated at the pixel centre.
+    auto channel = [&](int corner, int shift) { return double((corners[corner] >> shift) & 255); };
+    auto expected = [&](double px, double py, int shift) {
+        const double u = px / 40, v = py / 40;
+        if (u >= v) return channel(0, shift) + u * (channel(1, shift) - channel(0, shift)) +
+                           v * (channel(2, shift) - channel(1, shift));
+        return channel(0, shift) + v * (channel(3, shift) - channel(0, shift)) +
+               u * (channel(2, shift) - channel(3, shift));
+    };
+    for (uint32_t y = 0; y < kSize; ++y)
+        for (uint32_t x = 0; x < kSize; ++x) {
+            const uint32_t got = image[size_t(y) * kSize + x];
+            if (x >= 40 || y >= 40) {
+                ASSERT_EQ(got, 0xFF000000u) << "pixel (" << x << ", " << y << ")";
+                continue;
+            }
+            // Script colours hold red in the low byte; read-back is ARGB.
+            const double r = expected(x + 0.5, y + 0.5, 0), g = expected(x + 0.5, y + 0.5, 8),
+                         b = expected(x + 0.5, y + 0.5, 16);
+            ASSERT_NEAR(double((got >> 16) & 255), r, 1.0) << "red at (" << x << ", " << y << ")";
+            ASSERT_NEAR(double((got >> 8) & 255), g, 1.0) << "green at (" << x << ", " << y << ")";
+            ASSERT_NEAR(double(got & 255), b, 1.0) << "blue at (" << x << ", " << y << ")";
+        }
+}
+
+// A clear drawn as a quad must leave the same colour and depth as the device's own clear: over the whole
+// target, inside a viewport, and whatever colour and depth write masks the game left set.
+TEST_F(GlPrim, ManualClearsMatchDirectClears)
+{
+    struct Row {
+        const char* name;
+        uint32_t flags;
+        int32_t viewport[4];
+        uint32_t colourMask;
+        uint32_t depthWrite;
+    };
+    const Row rows[] = {
+        {"colour and depth", 3, {0, 0, 64, 64}, 15, 1},
+        {"colour only", 1, {0, 0, 64, 64}, 15, 1},
+        {"depth only", 2, {0, 0, 64, 64}, 15, 1},
+        {"inside a viewport", 3, {8, 12, 30, 20}, 15, 1},
+        {"under write masks", 3, {0, 0, 64, 64}, 1, 0},
+        {"masks in a viewport", 3, {20, 4, 40, 50}, 2, 0},
+    };
+    GR_SceneCount = 1;
+    auto run = [&](const Row& row, bool manual) {
+        GR_ManualClears = manual;
+        return Render([&] {
+            // A near pattern with depth, then the clear, then a far probe over the left half that passes
+            // only where the depth was cleared.
+            GPUState::SetRenderState(GPURS_ZTESTENABLE, 1);
+            GPUState::SetRenderState(GPURS_ZWRITEENABLE, 1);
+            GPUState::SetRenderState(GPURS_ZFUNC, 4);
+            GR_Depth = -8000;
+            GR_Draw_SetColour(0x3060C0);
+            GR_Draw_Rectangle(4, 4, 59, 59, false);
+            GraphicsFlush();
+            GPUState::SetRenderState(GPURS_COLORWRITEENABLE, row.colourMask);
+            GPUState::SetRenderState(GPURS_ZWRITEENABLE, row.depthWrite);
+            GR_D3D_SetDeviceViewport(row.viewport[0], row.viewport[1], row.viewport[2], row.viewport[3]);
+            GR_D3D_Clear(0x80402010, 1.0f, 0, row.flags);
+            GR_D3D_SetDeviceViewport(0, 0, kSize, kSize);
+            GPUState::SetRenderState(GPURS_COLORWRITEENABLE, 15);
+            GPUState::SetRenderState(GPURS_ZWRITEENABLE, 1);
+            GR_Depth = 0;
+            GR_Draw_SetColour(0x00FF00);
+            GR_Draw_Rectangle(0, 0, 31, 63, false);
+            GraphicsFlush();
+        });
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::vector<uint32_t> direct = run(row, false);
+        const std::vector<uint32_t> manual = run(row, true);
+        // The clear did something: its colour or the probe's shows where the pattern was.
+        const size_t inside = size_t(row.viewport[1] + 5) * kSize + size_t(row.viewport[0] + 5);
+        EXPECT_NE(direct[inside], 0xFFC06030u);
+        for (size_t i = 0; i < direct.size(); ++i)
+            ASSERT_EQ(manual[i], direct[i]) << "pixel (" << i % kSize << ", " << i / kSize << ")";
+    }
+    GR_ManualClears = false;
+    GR_SceneCount = 0;
 }
 
 }  // namespace gl_prim_test

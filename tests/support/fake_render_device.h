@@ -162,6 +162,9 @@ public:
     RDSurface* RenderTarget(uint32_t index) const { return index < 4 ? targets_[index] : nullptr; }
     RDSurface* DepthStencil() const { return depthStencil_; }
 
+    // The name the log gives a resource.
+    std::string NameOf(const RDResource* resource) const;
+
 private:
     struct Failure {
         RDResult result;
@@ -171,7 +174,6 @@ private:
     RDResult Enter(const char* name, const std::string& arguments);
     void Note(const char* name, const std::string& arguments);
     FakeSurface* MakeSurface(uint32_t width, uint32_t height, uint32_t format);
-    std::string NameOf(const RDResource* resource) const;
     const FakeAdapter* Adapter(uint32_t adapter) const;
     void Hold(RDSurface** slot, RDSurface* surface);
     void DropSurfaces();
