@@ -434,4 +434,31 @@ TEST_F(GfxPrim, TextureHandlesResolveThroughOneRule)
     g_entry = nullptr;
 }
 
+// Script reals reach every shape: NaN and infinities must neither crash nor trip the sanitizers, whatever
+// vertices they make.
+TEST_F(GfxPrim, NaNAndInfiniteArgumentsNeverCrash)
+{
+    const float bad[] = {NAN, INFINITY, -INFINITY, 1e30f};
+    for (float v : bad) {
+        SCOPED_TRACE(v);
+        GR_Draw_Point(v, 1);
+        GR_Draw_Line(v, 1, 2, v);
+        GR_Draw_LineWidth(0, 0, v, 5, v);
+        GR_Draw_Triangle(v, 0, 1, 1, 2, v, false);
+        GR_Draw_Rectangle(v, 0, 5, v, false);
+        GR_Draw_RectangleColour(0, v, v, 5, 1, 2, 3, 4, true);
+        GR_Draw_Circle(v, 5, v, false);
+        GR_Draw_Ellipse(0, v, 5, 5, true);
+        GR_Draw_RoundRect(0, 0, v, 5, v, 2, false);
+        GR_Draw_Arrow(0, 0, v, 5, v);
+        GR_Draw_Button(v, 0, 5, 5, true);
+        GR_Draw_HealthBar(0, 0, v, 10, v, 0x404040, 0, 0, 0, 0, true, true);
+        GR_Draw_PrimitiveBegin(RDPT_TRIANGLELIST, -1);
+        for (int i = 0; i < 3; ++i) GR_Draw_VertexTextureColour(v, v, v, v, 0xFFFFFF, v);
+        GR_Draw_PrimitiveEnd();
+        GraphicsFlush();
+        Drawn();
+    }
+}
+
 }  // namespace prim2d_test
