@@ -5,6 +5,7 @@
 #include "core/memory_manager.h"
 #include "core/variables.h"
 #include "core/varnames.h"
+#include "gfx/textures.h"
 #include "platform/hooks.h"
 #include "world/loader.h"
 #include "world/loader_standin.h"
@@ -41,8 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size)
     Function_Free();
     for (const char* name : {"show_debug_message", "ksl_Script_helper"}) Function_Add(name, nullptr, -1, false);
     LoaderStandins_Reset();
-    LoaderStandins& s = g_LoaderStandins;
-    s.pageIds = {0x10002, 0x7FFFF};
+    // Pages go through the real decoders: immediate mode decodes whole images, deferred mode reads headers.
+    g_IniOptions.createTexturesOnDemand = (size % 5) == 1;
     g_GameOptions.newAudioEngine = (size % 3) == 0;
     g_ChildGame = (size % 16) == 5;
     RoomChangeCode = ROOM_CHANGE_NONE;
@@ -59,6 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size)
     g_GameData.debugData = debug;
     DebugChunks_Load(debug, uint32_t(size));
 
+    GR_Texture_FreeAll();
     UnloadGameData();
     Code_Variable_Free();
     Function_Free();

@@ -65,8 +65,9 @@ void ListRemove(GPUVertexBuffer* buffer)
 void BindTexture(const void* texture)
 {
     if (!GR_Device) return;
-    const auto* native = static_cast<const NativeTexture*>(texture == kNoMatch ? nullptr : texture);
-    GR_Device->SetTexture(0, native ? native->texture : nullptr);
+    // Through the manager: a deferred texture is made and a render target resolved before it is bound.
+    auto* native = static_cast<NativeTexture*>(const_cast<void*>(texture == kNoMatch ? nullptr : texture));
+    Texture_SetStage(0, native);
 }
 
 // Sets the device's vertex format; false when the format is one nothing here can draw.

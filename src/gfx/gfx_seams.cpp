@@ -1,15 +1,11 @@
-// What the graphics code built so far needs from work not built yet: texture stages, the render-target stack,
-// surfaces, shaders and lights. Until that work lands these calls do nothing.
+// What the graphics code built so far needs from work not built yet: surfaces, shaders and lights. Until that
+// work lands these calls do nothing.
 #include "gfx/matrices.h"
+#include "gfx/recorder.h"
 #include "gfx/shaders.h"
 #include "gfx/surfaces.h"
 #include "gfx/texture_manager.h"
 
-void GR_D3D_SetTextureStageOps(bool) {}
-
-bool RenderTarget_Push() { return false; }
-bool RenderTarget_Pop() { return false; }
-void RenderTarget_PopAll() {}
 void Surface_FreeAll() {}
 
 // A matrix upload to the current shader, and the lights' view hook.
@@ -24,3 +20,6 @@ Shader* g_ShaderPending = nullptr;
 Shader* Shader_Current() { return g_ShaderCurrent; }
 void Shader_SetPending(Shader* shader) { g_ShaderPending = shader; }
 void Shader_Apply() { g_ShaderCurrent = g_ShaderPending; }
+
+// The shader work points it at the current shader's base-texture register.
+int32_t GR_BatchTextureStage = 0;

@@ -1,10 +1,11 @@
 #include "gfx/texture_handle.h"
 
+#include "gfx/texpage.h"
 #include "gfx/textures.h"
 #include "gfx/texture_manager.h"
 
 namespace {
-TexturePageEntryLookup g_EntryLookup = nullptr;
+TexturePageEntryLookup g_EntryLookup = TexturePageEntry_Lookup;
 
 void SetTexture(TextureHandle* out, int32_t page)
 {

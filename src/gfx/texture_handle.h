@@ -24,7 +24,7 @@ struct TextureHandle {
     int32_t width = 1, height = 1;            // the texture's size, for mapping entry coordinates
 };
 
-// Maps a token to its live entry, or null. Texture-page loading installs it; until then no token is live.
+// Maps a token to its live entry, or null: the registry of texture-page entries unless a test installs another.
 using TexturePageEntryLookup = const TexturePageEntry* (*)(int64_t token);
 // Returns the lookup it replaces.
 TexturePageEntryLookup TextureHandle_SetEntryLookup(TexturePageEntryLookup lookup);

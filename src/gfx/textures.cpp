@@ -1,82 +1,38 @@
-// The texture table's core and the native textures it holds.
+// The texture table: pages numbered from 0, each a native texture and the size of what was put on it.
 #include "gfx/textures.h"
 
 #include "core/memory_manager.h"
+#include "gfx/bitmap.h"
+#include "gfx/surfaces.h"
+#include "gfx/texpage.h"
 #include "gfx/texture_manager.h"
 
 #include <cstring>
-
-NativeTexture* Texture_List = nullptr;
 
 namespace {
 
 TexturePage** g_texturePages = nullptr;
 int32_t g_texturePageCount = 0;
 
+void PageSetScales(TexturePage* page, int32_t width, int32_t height)
+{
+    page->uScale = width > 0 ? 1.0f / float(width) : 1.0f;
+    page->vScale = height > 0 ? 1.0f / float(height) : 1.0f;
+}
+
 }  // namespace
 
-// ---- Native textures ---------------------------------------------------------------------------------------
-
-NativeTexture::NativeTexture(int32_t width, int32_t height, int32_t mipLevels)
+TexturePage* GR_Texture_NewPage(int32_t* index)
 {
-    packedSize = uint32_t(width - 1) | uint32_t(height - 1) << 13 | uint32_t(mipLevels - 1) << 26;
-    next = Texture_List;
-    Texture_List = this;
+    *index = GR_Texture_AllocEntry();
+    TexturePage* page = g_texturePages[*index];
+    *page = TexturePage{};
+    page->inUse = 1;
+    page->uScale = page->vScale = 1.0f;
+    return page;
 }
 
-NativeTexture::~NativeTexture()
-{
-    for (NativeTexture** link = &Texture_List; *link; link = &(*link)->next) {
-        if (*link == this) {
-            *link = next;
-            break;
-        }
-    }
-}
-
-NativeTexture* Texture_CreateFromBits(const uint32_t* pixels, int32_t width, int32_t height)
-{
-    if (width < 1 || height < 1 || width > 8192 || height > 8192) return nullptr;
-    RenderDevice* device = RenderDevice_Get();
-    RDTexture* texture = nullptr;
-    if (!device->HasDevice() ||
-        RD_Failed(device->CreateTexture(uint32_t(width), uint32_t(height), 1, 0, RDFMT_A8R8G8B8, RDPOOL_MANAGED,
-                                        &texture)))
-        return nullptr;
-    auto* native = new NativeTexture(width, height, 1);
-    native->formatCode = TEXTURE_FORMAT_A8R8G8B8;
-    native->flags = 0x20000;
-    native->texture = texture;
-    const size_t bytes = size_t(width) * size_t(height) * 4;
-    native->systemCopyBlock = MemoryManager::Alloc(bytes + 16, __FILE__, __LINE__, true);
-    native->systemCopy =
-        reinterpret_cast<uint32_t*>((reinterpret_cast<uintptr_t>(native->systemCopyBlock) + 15) & ~uintptr_t(15));
-    std::memcpy(native->systemCopy, pixels, bytes);
-    RDLockedRect locked{};
-    if (!RD_Failed(device->LockRect(texture, 0, &locked, nullptr, 0))) {
-        for (int32_t y = 0; y < height; ++y)
-            std::memcpy(static_cast<uint8_t*>(locked.bits) + size_t(y) * size_t(locked.pitch),
-                        native->systemCopy + size_t(y) * size_t(width), size_t(width) * 4);
-        device->UnlockRect(texture, 0);
-    }
-    device->GetSurfaceLevel(texture, 0, &native->surface);
-    return native;
-}
-
-void Texture_Free(NativeTexture* texture)
-{
-    if (!texture) return;
-    if (texture->depthSurface) texture->depthSurface->Release();
-    if (texture->surface) texture->surface->Release();
-    if (texture->texture) texture->texture->Release();
-    MemFree(texture->systemCopyBlock);
-    delete texture;
-}
-
-// Nothing remembers a binding yet: the stage tracking comes with the texture manager's drawing.
-void Texture_ForgetBindings() {}
-
-// ---- The table ---------------------------------------------------------------------------------------------
+int32_t GR_Texture_Count() { return g_texturePageCount; }
 
 int32_t GR_Texture_AllocEntry()
 {
@@ -90,17 +46,74 @@ int32_t GR_Texture_AllocEntry()
     return g_texturePageCount++;
 }
 
-int32_t GR_Texture_Create(int32_t width, int32_t height, const void* data, uint32_t size)
+int32_t GR_Texture_CreateBlank(int32_t width, int32_t height, bool renderTarget, bool extraTarget, int32_t kind)
 {
-    if (width < 1 || height < 1 || uint64_t(size) != uint64_t(width) * uint64_t(height) * 4) return -1;
-    const int32_t index = GR_Texture_AllocEntry();
-    TexturePage* page = g_texturePages[index];
-    page->inUse = 1;
-    page->texture = Texture_CreateFromBits(static_cast<const uint32_t*>(data), width, height);
+    int32_t index;
+    TexturePage* page = GR_Texture_NewPage(&index);
+    const uint32_t flags = renderTarget ? (extraTarget ? 10u : 2u) : 0u;
+    const int32_t code = kind == 1 ? 12 : kind == 2 ? 13 : TEXTURE_FORMAT_A8R8G8B8;
+    page->texture = Texture_Create(width, height, flags, code);
     page->width = int16_t(width);
     page->height = int16_t(height);
-    page->uScale = page->texture ? 1.0f / float(page->texture->Width()) : 1.0f;
-    page->vScale = page->texture ? 1.0f / float(page->texture->Height()) : 1.0f;
+    if (page->texture) PageSetScales(page, page->texture->Width(), page->texture->Height());
+    return index;
+}
+
+int32_t GR_Texture_Wrap(NativeTexture* texture, int32_t width, int32_t height)
+{
+    int32_t index;
+    TexturePage* page = GR_Texture_NewPage(&index);
+    page->texture = texture;
+    page->width = int16_t(width);
+    page->height = int16_t(height);
+    PageSetScales(page, width, height);
+    return index;
+}
+
+int32_t GR_Texture_Create(int32_t width, int32_t height, const void* data, uint32_t size)
+{
+    if (width < 1 || height < 1 || width > TEXTURE_MAX_SIZE || height > TEXTURE_MAX_SIZE) return -1;
+    int32_t index;
+    TexturePage* page = GR_Texture_NewPage(&index);
+    TextureImageInfo info;
+    if (data && uint64_t(size) == uint64_t(width) * uint64_t(height) * 4) {
+        page->texture = Texture_CreateFromBits(static_cast<const uint32_t*>(data), width, height, &info);
+    } else if (data) {
+        // The caller's bytes: a "RAW " block is converted where it lies, as the game data's are.
+        page->texture = Texture_CreateFromData(static_cast<uint8_t*>(const_cast<void*>(data)), int32_t(size), &info,
+                                               TEXTURE_FORMAT_A8R8G8B8);
+    }
+    page->width = int16_t(width);
+    page->height = int16_t(height);
+    if (page->texture) PageSetScales(page, info.width, info.height);
+    return index;
+}
+
+int32_t GR_Texture_CreateFromBitmap(const CBitmap32* bitmap)
+{
+    if (!bitmap) return -1;
+    const CBitmap32Pixels& p = bitmap->GetPixels();
+    return GR_Texture_Create(bitmap->GetWidth(), bitmap->GetHeight(), p.pixels, uint32_t(p.length));
+}
+
+int32_t GR_Texture_CreateFromAlpha(int32_t width, int32_t height, const uint8_t* alpha)
+{
+    if (width < 1 || height < 1 || width > TEXTURE_MAX_SIZE || height > TEXTURE_MAX_SIZE || !alpha) return -1;
+    int32_t index;
+    TexturePage* page = GR_Texture_NewPage(&index);
+    page->texture = Texture_Create(width, height, 0, TEXTURE_FORMAT_A8R8G8B8);
+    page->width = int16_t(width);
+    page->height = int16_t(height);
+    const size_t count = size_t(width) * size_t(height);
+    auto* pixels = static_cast<uint32_t*>(MemAlloc(count * 4));
+    for (size_t i = 0; i < count; ++i) pixels[i] = 0x00FFFFFFu | uint32_t(alpha[i]) << 24;
+    const bool uploaded = page->texture && Texture_UpdateBits(page->texture, 0, width, height, pixels);
+    MemFree(pixels);
+    if (!uploaded) {
+        GR_Texture_Free(index);
+        return -1;
+    }
+    PageSetScales(page, page->texture->Width(), page->texture->Height());
     return index;
 }
 
@@ -127,10 +140,42 @@ NativeTexture* GR_Texture_Get(int32_t index)
     return page ? page->texture : nullptr;
 }
 
+float GR_Texture_GetUScale(int32_t index)
+{
+    const TexturePage* page = GR_Texture_Page(index);
+    return page ? page->uScale * float(page->width) : 1.0f;
+}
+
+float GR_Texture_GetVScale(int32_t index)
+{
+    const TexturePage* page = GR_Texture_Page(index);
+    return page ? page->vScale * float(page->height) : 1.0f;
+}
+
+// The device keeps every texture it has: preloading means creating a deferred one now.
+void GR_Texture_Preload(int32_t index)
+{
+    if (TexturePage* page = GR_Texture_Page(index)) Texture_EnsureCreated(page->texture);
+}
+
+void GR_Texture_SetPriority(int32_t, int32_t) {}
+
 void GR_Texture_FreeTable()
 {
     for (int32_t i = 0; i < g_texturePageCount; ++i) MemFree(g_texturePages[i]);
     MemFree(g_texturePages);
     g_texturePages = nullptr;
     g_texturePageCount = 0;
+}
+
+void GR_Texture_FreeAll()
+{
+    for (int32_t i = 0; i < g_texturePageCount; ++i)
+        if (g_texturePages[i]->inUse) {
+            Texture_Free(g_texturePages[i]->texture);
+            g_texturePages[i]->texture = nullptr;
+        }
+    GR_Texture_FreeTable();
+    TexturePageEntry_UnregisterAll();
+    Surface_FreeAll();
 }

@@ -324,7 +324,6 @@ RDResult GlDevice::CreateDevice(uint32_t adapter, uint32_t deviceType, void* win
         samplerGl_[i][1] = GL_NEAREST_MIPMAP_LINEAR;
         samplerGl_[i][2] = samplerGl_[i][3] = GL_REPEAT;
     }
-    KGL(glGenFramebuffers(1, &targetFbo_.name));
     KGL(glGenFramebuffers(1, &readScratch_.name));
     KGL(glGenFramebuffers(1, &drawScratch_.name));
     KGL(glGenBuffers(1, &streamBuffer_));
@@ -533,7 +532,7 @@ void GlDevice::ReleaseDeviceObjects()
             (*own)->Release();
             *own = nullptr;
         }
-    for (GlFramebuffer* fb : {&targetFbo_, &readScratch_, &drawScratch_}) {
+    for (GlFramebuffer* fb : AllFramebuffers()) {
         if (fb->name) {
             if (gl_.drawFbo == fb->name) gl_.drawFbo = 0;
             if (gl_.readFbo == fb->name) gl_.readFbo = 0;
@@ -958,20 +957,41 @@ void GlDevice::ApplyFramebuffer()
         BindDrawFramebuffer(bb_.fbo);
         return;
     }
-    BindDrawFramebuffer(targetFbo_.name);
+    // One framebuffer per set of bound targets: switching back to a set attaches nothing again.
+    auto holds = [this](const GlFramebuffer& fb) {
+        for (uint32_t slot = 0; slot < kTargets; ++slot) {
+            const GlSurface* s = targets_[slot];
+            const bool isTexture = s && s->kind == SurfaceKind::TextureLevel;
+            const GLuint name = !s ? 0 : isTexture ? s->texture : s->renderbuffer;
+            if (fb.colour[slot] != name || (name && fb.colourIsTexture[slot] != isTexture)) return false;
+        }
+        return fb.depth == (depthSurface_ ? depthSurface_->renderbuffer : 0);
+    };
+    uint32_t pick = 0;
+    for (uint32_t i = 0; i < kTargetFbos; ++i) {
+        if (targetFbos_[i].name && holds(targetFbos_[i])) {
+            pick = i;
+            break;
+        }
+        if (targetFboUse_[i] < targetFboUse_[pick]) pick = i;
+    }
+    GlFramebuffer& fbo = targetFbos_[pick];
+    targetFboUse_[pick] = ++targetFboClock_;
+    if (!fbo.name) KGL(glGenFramebuffers(1, &fbo.name));
+    BindDrawFramebuffer(fbo.name);
     uint32_t used = 0;
     for (uint32_t slot = 0; slot < kTargets; ++slot) {
-        Attach(&targetFbo_, GL_DRAW_FRAMEBUFFER, slot, targets_[slot]);
+        Attach(&fbo, GL_DRAW_FRAMEBUFFER, slot, targets_[slot]);
         if (targets_[slot]) used |= 1u << slot;
     }
-    AttachDepth(&targetFbo_, depthSurface_);
-    if (used != targetFbo_.drawBuffers) {
+    AttachDepth(&fbo, depthSurface_);
+    if (used != fbo.drawBuffers) {
         GLenum buffers[kTargets];
         GLsizei count = 0;
         for (uint32_t slot = 0; slot < kTargets; ++slot)
             if (used >> slot) buffers[count++] = used & (1u << slot) ? GL_COLOR_ATTACHMENT0 + slot : GL_NONE;
         KGL(glDrawBuffers(count, buffers));
-        targetFbo_.drawBuffers = used;
+        fbo.drawBuffers = used;
     }
 }
 
@@ -1218,7 +1238,7 @@ void GlDevice::ForgetTexture(GLuint name)
     if (!name) return;
     for (GLuint& bound : gl_.texture)
         if (bound == name) bound = 0;
-    for (GlFramebuffer* fb : {&targetFbo_, &readScratch_, &drawScratch_})
+    for (GlFramebuffer* fb : AllFramebuffers())
         for (uint32_t slot = 0; slot < kTargets; ++slot)
             if (fb->colourIsTexture[slot] && fb->colour[slot] == name) fb->colour[slot] = ~0u;  // attach again
     dirty_ |= kDirtyFramebuffer | kDirtyTextures;
@@ -1227,7 +1247,7 @@ void GlDevice::ForgetTexture(GLuint name)
 void GlDevice::ForgetRenderbuffer(GLuint name)
 {
     if (!name) return;
-    for (GlFramebuffer* fb : {&targetFbo_, &readScratch_, &drawScratch_}) {
+    for (GlFramebuffer* fb : AllFramebuffers()) {
         for (uint32_t slot = 0; slot < kTargets; ++slot)
             if (!fb->colourIsTexture[slot] && fb->colour[slot] == name) fb->colour[slot] = ~0u;
         if (fb->depth == name) fb->depth = ~0u;

@@ -15,8 +15,9 @@ namespace gldev {
 extern uint64_t g_calls;
 #define KGL(call) (++::gldev::g_calls, call)
 
-constexpr uint32_t kStages = 8;
+constexpr uint32_t kStages = 9;  // 0..7 as the engine's state block has them, 8 with default sampling
 constexpr uint32_t kTargets = 4;
+constexpr uint32_t kTargetFbos = 8;  // framebuffers kept, each for one set of bound targets
 constexpr uint32_t kRenderStates = 256;
 constexpr uint32_t kStageStates = 33;
 
@@ -67,7 +68,8 @@ struct GlFramebuffer {
     uint32_t drawBuffers = 1;  // bit mask the draw-buffer list was last set for
 };
 
-enum class SurfaceKind : uint8_t { BackBuffer, TextureLevel, DepthStencil, SystemMem };
+// RenderTarget: a (multisampled) colour renderbuffer drawing goes to, resolved into a texture by a blit.
+enum class SurfaceKind : uint8_t { BackBuffer, TextureLevel, DepthStencil, SystemMem, RenderTarget };
 
 class GlTexture;
 
@@ -88,7 +90,9 @@ class GlTexture final : public RDTexture {
 public:
     ~GlTexture() override;
     GLuint name = 0;
-    uint8_t* copy = nullptr;  // managed textures: the pixels, BGRA, pitch width × 4
+    uint8_t* copy = nullptr;  // managed textures: the pixels as uploaded, pitch width × bytesPerPixel
+    uint32_t bytesPerPixel = 4;
+    GLenum uploadFormat = GL_BGRA, uploadType = GL_UNSIGNED_BYTE;
     bool locked = false;
     bool readOnlyLock = false;
     RDRect dirty = {0, 0, 0, 0};
@@ -164,6 +168,8 @@ public:
     RDResult SetTexture(uint32_t stage, RDTexture* texture) override;
     RDResult CreateDepthStencilSurface(uint32_t width, uint32_t height, uint32_t format, uint32_t samples,
                                        RDSurface** out) override;
+    RDResult CreateRenderTarget(uint32_t width, uint32_t height, uint32_t format, uint32_t samples,
+                                RDSurface** out) override;
     RDResult CreateOffscreenPlainSurface(uint32_t width, uint32_t height, uint32_t format, uint32_t pool,
                                          RDSurface** out) override;
     RDResult GetBackBuffer(RDSurface** out) override;
@@ -280,7 +286,23 @@ private:
     BackBufferStorage bb_;
     GlSurface* backBuffer_ = nullptr;
     GlSurface* autoDepth_ = nullptr;
-    GlFramebuffer targetFbo_, readScratch_, drawScratch_;
+    GlFramebuffer readScratch_, drawScratch_;
+    GlFramebuffer targetFbos_[kTargetFbos];  // names made on first use
+    uint64_t targetFboUse_[kTargetFbos] = {};
+    uint64_t targetFboClock_ = 0;
+    struct FramebufferList {
+        GlFramebuffer* items[kTargetFbos + 2];
+        GlFramebuffer** begin() { return items; }
+        GlFramebuffer** end() { return items + kTargetFbos + 2; }
+    };
+    FramebufferList AllFramebuffers()
+    {
+        FramebufferList list{};
+        for (uint32_t i = 0; i < kTargetFbos; ++i) list.items[i] = &targetFbos_[i];
+        list.items[kTargetFbos] = &readScratch_;
+        list.items[kTargetFbos + 1] = &drawScratch_;
+        return list;
+    }
     GLuint vao_ = 0;
     GLuint samplers_[kStages] = {};
     GLint samplerGl_[kStages][4] = {};  // magnification, minification, wrap s, wrap t as GL has them

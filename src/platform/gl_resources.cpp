@@ -13,6 +13,30 @@ namespace {
 
 bool ColourFormat(uint32_t format) { return format == RDFMT_A8R8G8B8 || format == RDFMT_X8R8G8B8; }
 
+// How a texture format lives in GL: its storage, how its pixels are uploaded, and their size. Depth formats
+// take no uploads. False for formats the device does not make.
+struct GlFormat {
+    GLint internal;
+    GLenum format, type;
+    uint32_t bytesPerPixel;
+    bool depth;
+};
+
+bool TextureFormat(uint32_t format, GlFormat* out)
+{
+    switch (format) {
+    case RDFMT_A8R8G8B8:
+    case RDFMT_X8R8G8B8: *out = {GL_RGBA8, GL_BGRA, GL_UNSIGNED_BYTE, 4, false}; return true;
+    case RDFMT_A4R4G4B4: *out = {GL_RGBA4, GL_BGRA, GL_UNSIGNED_SHORT_4_4_4_4_REV, 2, false}; return true;
+    // Half floats arrive as 32-bit floats, so every upload of these formats is 4 bytes a pixel.
+    case RDFMT_R16F: *out = {GL_R16F, GL_RED, GL_FLOAT, 4, false}; return true;
+    case RDFMT_R32F: *out = {GL_R32F, GL_RED, GL_FLOAT, 4, false}; return true;
+    case RDFMT_D32: *out = {GL_DEPTH_COMPONENT32, GL_DEPTH_COMPONENT, GL_UNSIGNED_INT, 4, true}; return true;
+    case RDFMT_D24S8: *out = {GL_DEPTH24_STENCIL8, GL_DEPTH_STENCIL, GL_UNSIGNED_INT_24_8, 4, true}; return true;
+    default: return false;
+    }
+}
+
 // The rectangle asked for, or the whole surface; false when it does not fit.
 bool ResolveRect(const RDRect* rect, uint32_t width, uint32_t height, RDRect* out)
 {
@@ -131,11 +155,12 @@ RDResult GlDevice::CreateTexture(uint32_t width, uint32_t height, uint32_t, uint
 {
     if (!out) return RDERR_INVALIDCALL;
     *out = nullptr;
+    GlFormat gf;
     if (!hasDevice_ || width == 0 || height == 0 || width > uint32_t(maxTextureSize_) ||
-        height > uint32_t(maxTextureSize_) || !ColourFormat(format) || (usage & RDUSAGE_DEPTHSTENCIL))
+        height > uint32_t(maxTextureSize_) || !TextureFormat(format, &gf) || (usage & RDUSAGE_DEPTHSTENCIL))
         return RDERR_INVALIDCALL;
     const bool target = usage & RDUSAGE_RENDERTARGET;
-    if (target && pool != RDPOOL_DEFAULT) return RDERR_INVALIDCALL;
+    if (target && (pool != RDPOOL_DEFAULT || gf.depth)) return RDERR_INVALIDCALL;
 
     auto* texture = new GlTexture;
     texture->width = width;
@@ -143,8 +168,11 @@ RDResult GlDevice::CreateTexture(uint32_t width, uint32_t height, uint32_t, uint
     texture->format = format;
     texture->usage = usage;
     texture->pool = pool;
-    if (!target) {
-        texture->copy = AllocZeroed(size_t(width) * height * 4);
+    texture->bytesPerPixel = gf.bytesPerPixel;
+    texture->uploadFormat = gf.format;
+    texture->uploadType = gf.type;
+    if (!target && !gf.depth) {
+        texture->copy = AllocZeroed(size_t(width) * height * gf.bytesPerPixel);
         if (!texture->copy) {
             texture->Release();
             return RDERR_OUTOFVIDEOMEMORY;
@@ -158,8 +186,10 @@ RDResult GlDevice::CreateTexture(uint32_t width, uint32_t height, uint32_t, uint
     KGL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0));
     if (format == RDFMT_X8R8G8B8) KGL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_A, GL_ONE));
     SetUnpackRowLength(0);
-    KGL(glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, GLsizei(width), GLsizei(height), 0, GL_BGRA, GL_UNSIGNED_BYTE,
+    if (gf.bytesPerPixel == 2) KGL(glPixelStorei(GL_UNPACK_ALIGNMENT, 2));
+    KGL(glTexImage2D(GL_TEXTURE_2D, 0, gf.internal, GLsizei(width), GLsizei(height), 0, gf.format, gf.type,
                      texture->copy));
+    if (gf.bytesPerPixel == 2) KGL(glPixelStorei(GL_UNPACK_ALIGNMENT, 4));
     if (KGL(glGetError()) != GL_NO_ERROR) {
         texture->Release();
         return RDERR_OUTOFVIDEOMEMORY;
@@ -174,8 +204,9 @@ RDResult GlDevice::LockRect(RDTexture* texture, uint32_t level, RDLockedRect* ou
     RDRect r;
     if (!t || !out || level != 0 || !t->copy || t->locked || !ResolveRect(rect, t->width, t->height, &r))
         return RDERR_INVALIDCALL;
-    out->pitch = int32_t(t->width * 4);
-    out->bits = t->copy + size_t(r.top) * t->width * 4 + size_t(r.left) * 4;
+    const size_t bpp = t->bytesPerPixel;
+    out->pitch = int32_t(t->width * bpp);
+    out->bits = t->copy + (size_t(r.top) * t->width + size_t(r.left)) * bpp;
     t->locked = true;
     t->readOnlyLock = flags & RDLOCK_READONLY;
     t->dirty = r;
@@ -196,8 +227,11 @@ void GlDevice::UploadTextureRect(GlTexture* t, const RDRect& r)
     BindTextureUnit(0, t->name);
     dirty_ |= kDirtyTextures;
     SetUnpackRowLength(r.left == 0 && uint32_t(r.right) == t->width ? 0 : GLint(t->width));
-    KGL(glTexSubImage2D(GL_TEXTURE_2D, 0, r.left, r.top, r.right - r.left, r.bottom - r.top, GL_BGRA,
-                        GL_UNSIGNED_BYTE, t->copy + size_t(r.top) * t->width * 4 + size_t(r.left) * 4));
+    const size_t bpp = t->bytesPerPixel;
+    if (bpp == 2) KGL(glPixelStorei(GL_UNPACK_ALIGNMENT, 2));
+    KGL(glTexSubImage2D(GL_TEXTURE_2D, 0, r.left, r.top, r.right - r.left, r.bottom - r.top, t->uploadFormat,
+                        t->uploadType, t->copy + (size_t(r.top) * t->width + size_t(r.left)) * bpp));
+    if (bpp == 2) KGL(glPixelStorei(GL_UNPACK_ALIGNMENT, 4));
 }
 
 RDResult GlDevice::GetSurfaceLevel(RDTexture* texture, uint32_t level, RDSurface** out)
@@ -272,6 +306,40 @@ RDResult GlDevice::CreateDepthStencilSurface(uint32_t width, uint32_t height, ui
     return RD_OK;
 }
 
+RDResult GlDevice::CreateRenderTarget(uint32_t width, uint32_t height, uint32_t format, uint32_t samples,
+                                      RDSurface** out)
+{
+    if (!out) return RDERR_INVALIDCALL;
+    *out = nullptr;
+    GlFormat gf;
+    if (!hasDevice_ || width == 0 || height == 0 || width > uint32_t(maxRenderbufferSize_) ||
+        height > uint32_t(maxRenderbufferSize_) || !TextureFormat(format, &gf) || gf.depth ||
+        !(samples == 0 || samples == 2 || samples == 4 || samples == 8 || samples == 16) ||
+        samples > uint32_t(maxSamples_))
+        return RDERR_INVALIDCALL;
+    for (int i = 0; i < 8 && KGL(glGetError()) != GL_NO_ERROR; ++i) {
+    }
+    auto* s = new GlSurface;
+    s->kind = SurfaceKind::RenderTarget;
+    s->width = width;
+    s->height = height;
+    s->format = format;
+    s->usage = RDUSAGE_RENDERTARGET;
+    s->pool = RDPOOL_DEFAULT;
+    s->samples = samples;
+    KGL(glGenRenderbuffers(1, &s->renderbuffer));
+    KGL(glBindRenderbuffer(GL_RENDERBUFFER, s->renderbuffer));
+    KGL(glRenderbufferStorageMultisample(GL_RENDERBUFFER, GLsizei(samples), GLenum(gf.internal), GLsizei(width),
+                                         GLsizei(height)));
+    KGL(glBindRenderbuffer(GL_RENDERBUFFER, 0));
+    if (KGL(glGetError()) != GL_NO_ERROR) {
+        s->Release();
+        return RDERR_OUTOFVIDEOMEMORY;
+    }
+    *out = s;
+    return RD_OK;
+}
+
 RDResult GlDevice::CreateOffscreenPlainSurface(uint32_t width, uint32_t height, uint32_t format, uint32_t pool,
                                                RDSurface** out)
 {
@@ -319,7 +387,8 @@ RDResult GlDevice::SetRenderTarget(uint32_t index, RDSurface* surface)
 {
     auto* s = static_cast<GlSurface*>(surface);
     if (!hasDevice_ || index >= kTargets || (index == 0 && !s)) return RDERR_INVALIDCALL;
-    if (s && !(s->kind == SurfaceKind::BackBuffer || (s->kind == SurfaceKind::TextureLevel && (s->usage & RDUSAGE_RENDERTARGET))))
+    if (s && !(s->kind == SurfaceKind::BackBuffer || s->kind == SurfaceKind::RenderTarget ||
+               (s->kind == SurfaceKind::TextureLevel && (s->usage & RDUSAGE_RENDERTARGET))))
         return RDERR_INVALIDCALL;
     Rebind(targets_[index], s);
     dirty_ |= kDirtyFramebuffer;
@@ -368,7 +437,8 @@ bool GlDevice::BindReadSurface(GlSurface* s)
         BindReadFramebuffer(bb_.resolveFbo);
         return true;
     }
-    if (s->kind == SurfaceKind::TextureLevel && s->texture) {
+    if ((s->kind == SurfaceKind::TextureLevel && s->texture) ||
+        (s->kind == SurfaceKind::RenderTarget && s->renderbuffer)) {
         BindReadFramebuffer(readScratch_.name);
         Attach(&readScratch_, GL_READ_FRAMEBUFFER, 0, s);
         return true;

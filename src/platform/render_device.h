@@ -22,6 +22,10 @@ constexpr uint32_t RDFMT_UNKNOWN = 0;
 constexpr uint32_t RDFMT_A8R8G8B8 = 21;  // bytes B, G, R, A in memory
 constexpr uint32_t RDFMT_X8R8G8B8 = 22;
 constexpr uint32_t RDFMT_R5G6B5 = 23;
+constexpr uint32_t RDFMT_A4R4G4B4 = 26;
+constexpr uint32_t RDFMT_D32 = 71;
+constexpr uint32_t RDFMT_R16F = 111;
+constexpr uint32_t RDFMT_R32F = 114;
 constexpr uint32_t RDFMT_D24S8 = 75;
 constexpr uint32_t RDFMT_D16 = 80;
 
@@ -290,6 +294,13 @@ public:
     virtual RDResult SetTexture(uint32_t stage, RDTexture* texture) = 0;
     virtual RDResult CreateDepthStencilSurface(uint32_t width, uint32_t height, uint32_t format, uint32_t samples,
                                                RDSurface** out) = 0;
+    // A multisampled colour surface drawing can go to (resolved into a texture with StretchRect). Devices that
+    // cannot make one refuse.
+    virtual RDResult CreateRenderTarget(uint32_t, uint32_t, uint32_t, uint32_t, RDSurface** out)
+    {
+        if (out) *out = nullptr;
+        return RDERR_NOTAVAILABLE;
+    }
     virtual RDResult CreateOffscreenPlainSurface(uint32_t width, uint32_t height, uint32_t format, uint32_t pool,
                                                  RDSurface** out) = 0;
     virtual RDResult GetBackBuffer(RDSurface** out) = 0;

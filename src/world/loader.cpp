@@ -11,6 +11,7 @@
 #include "core/varnames.h"
 #include "draw/draw.h"
 #include "gfx/shaders.h"
+#include "gfx/texpage.h"
 #include "gfx/textures.h"
 #include "input/input.h"
 #include "layers/layers.h"
@@ -946,6 +947,8 @@ bool TexturePage_Load(uint8_t* body, uint32_t size, uint8_t* base)
         } else {
             DebugConsole->Output("what!!!!\n");
         }
+        // Scripts name entries by token, never by address.
+        TexturePageEntry_Register(reinterpret_cast<const TexturePageEntry*>(base + entry));
     }
     return true;
 }
@@ -993,6 +996,7 @@ void UnloadGameData()
     TimeLine_Unload();
     // Room records and creation codes point into the data.
     Room_FreeAll();
+    if (g_GameData.data) TexturePageEntry_UnregisterRange(g_GameData.data, g_GameData.data + g_GameData.length);
     Loader_FreeRecord();
 }
 

@@ -12,18 +12,8 @@ struct LoaderStandinChunk {
     uint8_t* base;
 };
 
-struct LoaderStandinPage {
-    uint8_t* data;
-    uint32_t size;
-    bool flag;
-};
-
 struct LoaderStandins {
     std::vector<LoaderStandinChunk> chunks;  // chunk loaders and Room_LoadOrder (body = the header)
-
-    // Texture pages: the ids handed out in call order; past the end of pageIds: 1000 + call number.
-    std::vector<int32_t> pageIds;
-    std::vector<LoaderStandinPage> pages;
 };
 extern LoaderStandins g_LoaderStandins;
 

@@ -30,32 +30,8 @@ constexpr uint32_t kSize = 64;
 
 RDPresentParams Params(SDL_Window* window) { return gltest::PresentParams(window, kSize, kSize); }
 
-// The device suite keeps its device for the whole run; when it has not made one, each test here makes its own
-// and releases it again, so that either suite may run first.
-struct Shared {
-    std::string error;
-    SDL_Window* window = nullptr;
-};
-Shared& Video()
-{
-    static Shared* shared = [] {
-        auto* s = new Shared;
-        setenv("SDL_VIDEODRIVER", "offscreen", 1);
-        if (!Platform_StartVideo()) {
-            s->error = std::string("SDL video does not start: ") + SDL_GetError();
-            return s;
-        }
-        if (GL_Device()->GetAdapterCount() == 0) {
-            s->error = "no OpenGL 3.3 core context";
-            return s;
-        }
-        s->window =
-            SDL_CreateWindow("gl prim test", 0, 0, int(kSize), int(kSize), SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
-        if (!s->window) s->error = std::string("no window: ") + SDL_GetError();
-        return s;
-    }();
-    return *shared;
-}
+using Shared = gltest::VideoWindow;
+using gltest::Video;
 
 // 2D over the whole target: a view down +z and a y-flipped orthographic projection moved half a pixel.
 void Ortho2D()
@@ -169,24 +145,7 @@ protected:
         d->Clear(RDCLEAR_TARGET | RDCLEAR_ZBUFFER | RDCLEAR_STENCIL, 0xFF000000, 1.0f, 0);
         draw();
         GraphicsFlush();
-        std::vector<uint32_t> pixels(size_t(kSize) * kSize);
-        RDSurface* bb = nullptr;
-        EXPECT_EQ(d->GetBackBuffer(&bb), RD_OK);
-        if (!bb) return pixels;
-        RDSurface* copy = nullptr;
-        EXPECT_EQ(d->CreateOffscreenPlainSurface(kSize, kSize, RDFMT_A8R8G8B8, RDPOOL_SYSTEMMEM, &copy), RD_OK);
-        if (copy) {
-            EXPECT_EQ(d->GetRenderTargetData(bb, copy), RD_OK);
-            RDLockedRect locked{};
-            EXPECT_EQ(d->LockSurface(copy, &locked, nullptr, RDLOCK_READONLY), RD_OK);
-            for (uint32_t y = 0; y < kSize; ++y)
-                std::memcpy(&pixels[size_t(y) * kSize], static_cast<uint8_t*>(locked.bits) + size_t(y) * locked.pitch,
-                            kSize * 4);
-            d->UnlockSurface(copy);
-            copy->Release();
-        }
-        bb->Release();
-        return pixels;
+        return gltest::ReadBackBuffer(d);
     }
 
     RenderDevice* d = nullptr;

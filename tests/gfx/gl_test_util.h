@@ -1,8 +1,17 @@
 // What the suites on the real OpenGL device share.
 #pragma once
+#include <SDL.h>
+#include <gtest/gtest.h>
+
+#include "platform/gl_device.h"
+#include "platform/platform.h"
 #include "platform/render_device.h"
 
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
 
 namespace gltest {
 
@@ -23,6 +32,61 @@ inline RDPresentParams PresentParams(void* window, uint32_t width, uint32_t heig
     p.autoDepthStencilFormat = RDFMT_D24S8;
     p.presentationInterval = RD_PRESENT_INTERVAL_IMMEDIATE;
     return p;
+}
+
+// SDL video on the offscreen driver and one hidden 64 x 64 OpenGL window for the whole test process; error
+// says why there is none.
+struct VideoWindow {
+    std::string error;
+    SDL_Window* window = nullptr;
+};
+inline VideoWindow& Video()
+{
+    static VideoWindow* shared = [] {
+        auto* s = new VideoWindow;
+        setenv("SDL_VIDEODRIVER", "offscreen", 1);
+        if (!Platform_StartVideo()) {
+            s->error = std::string("SDL video does not start: ") + SDL_GetError();
+            return s;
+        }
+        if (GL_Device()->GetAdapterCount() == 0) {
+            s->error = "no OpenGL 3.3 core context";
+            return s;
+        }
+        s->window = SDL_CreateWindow("gl test", 0, 0, 64, 64, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+        if (!s->window) s->error = std::string("no window: ") + SDL_GetError();
+        return s;
+    }();
+    return *shared;
+}
+
+// What the GPU holds for a surface, as ARGB words, top row first.
+inline std::vector<uint32_t> ReadSurface(RenderDevice* d, RDSurface* surface)
+{
+    std::vector<uint32_t> pixels(size_t(surface->width) * surface->height);
+    RDSurface* copy = nullptr;
+    EXPECT_EQ(d->CreateOffscreenPlainSurface(surface->width, surface->height, RDFMT_A8R8G8B8, RDPOOL_SYSTEMMEM, &copy),
+              RD_OK);
+    if (!copy) return pixels;
+    EXPECT_EQ(d->GetRenderTargetData(surface, copy), RD_OK);
+    RDLockedRect locked{};
+    EXPECT_EQ(d->LockSurface(copy, &locked, nullptr, RDLOCK_READONLY), RD_OK);
+    for (uint32_t y = 0; y < surface->height; ++y)
+        std::memcpy(&pixels[size_t(y) * surface->width],
+                    static_cast<uint8_t*>(locked.bits) + size_t(y) * size_t(locked.pitch), surface->width * 4);
+    d->UnlockSurface(copy);
+    copy->Release();
+    return pixels;
+}
+
+inline std::vector<uint32_t> ReadBackBuffer(RenderDevice* d)
+{
+    RDSurface* bb = nullptr;
+    EXPECT_EQ(d->GetBackBuffer(&bb), RD_OK);
+    if (!bb) return {};
+    std::vector<uint32_t> pixels = ReadSurface(d, bb);
+    bb->Release();
+    return pixels;
 }
 
 }  // namespace gltest

@@ -53,7 +53,7 @@ std::string ParamsText(const RDPresentParams* p)
 
 uint32_t BytesPerPixel(uint32_t format)
 {
-    return format == RDFMT_R5G6B5 || format == RDFMT_D16 ? 2 : 4;
+    return format == RDFMT_R5G6B5 || format == RDFMT_D16 || format == RDFMT_A4R4G4B4 ? 2 : 4;
 }
 
 std::shared_ptr<FakePixels> MakePixels(uint32_t width, uint32_t height, uint32_t format)

@@ -9,6 +9,7 @@
 #include "core/seam_trace.h"
 #include "core/variables.h"
 #include "core/varnames.h"
+#include "gfx/textures.h"
 #include "platform/hooks.h"
 #include "test_support.h"
 #include "world/frame_timer.h"
@@ -168,6 +169,18 @@ public:
     {
         return std::stoll(Value(key, name));
     }
+    // The texture table hands out free entries lowest first: with every other entry up to the largest id in
+    // use, page creation gets exactly these ids (ascending) in order.
+    static void HandOutTextureIds(const std::vector<int32_t>& ids)
+    {
+        if (ids.empty()) return;
+        const int32_t last = *std::max_element(ids.begin(), ids.end());
+        for (int32_t i = GR_Texture_Count(); i <= last; ++i) {
+            int32_t index;
+            GR_Texture_NewPage(&index);
+        }
+        for (int32_t id : ids) GR_Texture_Free(id);
+    }
     // Gives the case's names their ids in the registries (with extra names of the test's own), refuses
     // an old-format variable the case leaves unresolved, and queues its texture ids in the stand-ins.
     void InstallTables(NameIds variables = {}, NameIds functions = {}) const
@@ -182,7 +195,9 @@ public:
         for (const auto& r : Rows("unresolved"))
             if (r.size() > 2 && r[1] == "variable") g_refusedVariable = r[2];
         Code_Variable_SetResolver(g_refusedVariable.empty() ? nullptr : &kRefusingResolver);
-        for (const auto& r : Rows("texture_id")) g_LoaderStandins.pageIds.push_back(std::stoi(r[1]));
+        std::vector<int32_t> textureIds;
+        for (const auto& r : Rows("texture_id")) textureIds.push_back(std::stoi(r[1]));
+        HandOutTextureIds(textureIds);
     }
 
 private:
@@ -209,6 +224,7 @@ protected:
     {
         ResetEntryPointState();
         UnloadGameData();
+        GR_Texture_FreeAll();
         g_GlobalObject = nullptr;
         MemFree(g_WorkingDirectory);
         g_WorkingDirectory = nullptr;
@@ -243,6 +259,7 @@ protected:
     }
     void TearDown() override
     {
+        GR_Texture_FreeAll();
         UnloadGameData();
         g_GlobalObject = nullptr;
         MemFree(g_WorkingDirectory);

@@ -1,6 +1,10 @@
 // Texture pages (TXTR) and the page fields of the texture page entries (TPAG); the debug file.
 #include "wad_test_util.h"
 
+#include "gfx/texpage.h"
+#include "gfx/texture_manager.h"
+#include "gfx/textures.h"
+
 namespace {
 
 using wadtest::Expect;
@@ -34,39 +38,65 @@ TEST_F(WadTextures, PageFieldsBecomeTheLow16BitsOfTheTextureIds)
     ExpectImage("textures");
 }
 
-TEST_F(WadTextures, PagesGetTheirFlagAndTheBytesToTheEndOfTheData)
+// Deferred creation keeps what each page was made from, so the bytes handed over can be seen without a device.
+TEST_F(WadTextures, PagesGetTheBytesToTheEndOfTheData)
 {
     Expect e("textures");
+    const bool deferred = g_IniOptions.createTexturesOnDemand;
+    g_IniOptions.createTexturesOnDemand = true;
     auto [pass1, pass2] = RunPasses("textures");
+    g_IniOptions.createTexturesOnDemand = deferred;
     ASSERT_TRUE(pass1 && pass2);
     auto pages = e.Rows("page");
-    ASSERT_EQ(g_LoaderStandins.pages.size(), pages.size());
     ASSERT_EQ(g_GameData.texturePageCount, pages.size());
     for (size_t i = 0; i < pages.size(); ++i) {
-        const auto& got = g_LoaderStandins.pages[i];
-        EXPECT_EQ(got.flag, pages[i][1] == "1") << "page " << i;
+        const int32_t id = std::stoi(pages[i][4]);
+        EXPECT_EQ(g_GameData.texturePageIds[i], id);
+        ASSERT_TRUE(GR_Texture_Exists(id)) << "page " << i;  // in use even without an image
+        const NativeTexture* texture = GR_Texture_Get(id);
         uint32_t dataOffset = std::stoul(pages[i][2]);
         if (dataOffset == 0) {
-            EXPECT_EQ(got.data, nullptr);  // a page without data
-            EXPECT_EQ(got.size, 0u);
-        } else {
-            EXPECT_EQ(uint32_t(got.data - g_GameData.data), dataOffset);
-            EXPECT_EQ(got.size, std::stoul(pages[i][3]));
-            EXPECT_EQ(dataOffset + got.size, g_GameData.length);
+            EXPECT_EQ(texture, nullptr);  // a page without data
+            continue;
         }
-        EXPECT_EQ(g_GameData.texturePageIds[i], std::stoi(pages[i][4]));
+        ASSERT_NE(texture, nullptr) << "page " << i;
+        EXPECT_EQ(uint32_t(texture->sourceData - g_GameData.data), dataOffset);
+        EXPECT_EQ(uint32_t(texture->sourceSize), std::stoul(pages[i][3]));
+        EXPECT_EQ(dataOffset + uint32_t(texture->sourceSize), g_GameData.length);
     }
 }
 
 TEST_F(WadTextures, TxtrBeforeTpagCreatesThePagesAndRewritesNothing)
 {
+    Expect e("textures_txtr_first");
     std::vector<uint8_t> file = wadtest::ReadBytes(wadtest::FixturePath("textures_txtr_first"));
     auto [pass1, pass2] = RunPasses("textures_txtr_first");
     ASSERT_TRUE(pass1 && pass2);
-    EXPECT_EQ(g_LoaderStandins.pages.size(), 3u);
+    ASSERT_EQ(g_GameData.texturePageCount, 3u);
+    for (uint32_t i = 0; i < 3; ++i) EXPECT_TRUE(GR_Texture_Exists(g_GameData.texturePageIds[i]));
     EXPECT_TRUE(std::equal(file.begin(), file.end(), g_GameData.data));
     EXPECT_EQ(debug_.text.find("what!!!!"), std::string::npos);
     ExpectImage("textures_txtr_first");
+}
+
+TEST_F(WadTextures, EntriesAreNamedByTokensUntilTheDataGoes)
+{
+    Expect e("textures");
+    auto [pass1, pass2] = RunPasses("textures");
+    ASSERT_TRUE(pass1 && pass2);
+    std::vector<int64_t> tokens;
+    for (const auto& t : e.Rows("tpag")) {
+        // The rows give where the page field (the last of the record) lies.
+        const auto* entry = reinterpret_cast<const TexturePageEntry*>(g_GameData.data + std::stoul(t[1]) - 20);
+        const int64_t token = TexturePageEntry_Token(entry);
+        EXPECT_GE(token, TEXTURE_ENTRY_TOKEN_BASE);
+        EXPECT_EQ(TexturePageEntry_Lookup(token), entry);
+        tokens.push_back(token);
+    }
+    std::sort(tokens.begin(), tokens.end());
+    EXPECT_EQ(std::unique(tokens.begin(), tokens.end()), tokens.end());
+    UnloadGameData();
+    for (int64_t token : tokens) EXPECT_EQ(TexturePageEntry_Lookup(token), nullptr);
 }
 
 using WadDebug = wadtest::LoaderTest;

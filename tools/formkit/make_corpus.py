@@ -28,8 +28,8 @@ VAR_NAMES = ("x", "score", "i")
 FUNC_NAMES = ("show_debug_message", "ksl_Script_helper")
 
 
-def seed(version, major=1, tag="GEN8"):
-    """The seed container of a version, as a formkit Built."""
+def seed(version, major=1, tag="GEN8", page=None):
+    """The seed container of a version, as a formkit Built; `page` replaces the "RAW " page's bytes."""
     c = fk.Container(version)
     c.gen8(tag=tag, game_name="Seed", project_name="Seed", display_name="Seed Game", major=major,
            width=320, height=240, window_flags=0x8000 if version >= 15 else 0, room_order=[0, 1],
@@ -55,7 +55,7 @@ def seed(version, major=1, tag="GEN8"):
     c.glob(["ksl_Script_main"])
     c.chunk("DAFL", b"")
     c.tpag([fk.TexturePageEntry(0, 0, 1, 1, page=0), fk.TexturePageEntry(0, 0, 1, 1, page=3)])
-    c.txtr([fk.Page(fk.raw_image(1, 1, b"\x01\x02\x03\xFF"), flags=1)], align=16)
+    c.txtr([fk.Page(fk.raw_image(1, 1, b"\x01\x02\x03\xFF") if page is None else page, flags=1)], align=16)
     c.strg()
     return c.build()
 
@@ -146,6 +146,17 @@ def main(argv):
     for name, version, major, tag in SEEDS:
         with open(os.path.join(folder, name), "wb") as f:
             f.write(seed(version, major, tag).data)
+    # Pages in each format the page creation decodes, taken from the image decoders' seeds.
+    images = os.path.join(os.path.dirname(os.path.abspath(folder)), "image_%s")
+    for kind, image in (("png", "png_rgb"), ("jpeg", "jpeg_grey"), ("gif", "gif_trns"), ("bmp", "bmp_24")):
+        source = os.path.join(images % kind, image)
+        if os.path.exists(source):
+            with open(source, "rb") as f:
+                data = f.read()
+            with open(os.path.join(folder, "v14-page-" + kind), "wb") as f:
+                f.write(seed(14, page=data).data)
+    with open(os.path.join(folder, "v14-page-raw16"), "wb") as f:
+        f.write(seed(14, page=fk.raw_image(2, 1, b"\x34\x12\x78\x56", kind=1)).data)
     return 0
 
 
