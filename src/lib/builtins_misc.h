@@ -1,4 +1,5 @@
-// Miscellaneous built-in functions: debug output now; the rest of the family joins here in its order.
+// Miscellaneous built-in functions: events, external calls, debug output, variables by name, alarms, game speed,
+// process priority, window title and handles, the clipboard, and the date family in its place.
 #pragma once
 #include <cstdint>
 

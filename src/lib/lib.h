@@ -36,11 +36,26 @@ extern int32_t AsyncRequestIdCounter;
 // Game end: closes and frees the open-file slots and empties the request queue (its records are deleted).
 void FileFunctions_Shutdown();
 
-// The current time broken down (local time by default).
+// Dates: the current time broken down per the time-zone setting (local unless date_set_timezone chose UTC).
 struct tm* Date_Now();
+extern bool DateUseLocalTime;  // true at start
+// The last library time (seconds since 1970 UTC) dates can reach: 31 December 3000 23:59:59.
+constexpr int64_t DATE_TIME_MAX = 32535215999;
+bool Date_IsLeapYear(int32_t year);
+bool Date_IsValidDate(int32_t day, int32_t month, int32_t year);
+// Seconds from the start of the year to that moment, day being the 1-based day of the month.
+int32_t Date_SecondsOfYear(int32_t year, int32_t month, int32_t day, int32_t hour, int32_t minute, int32_t second);
+// The 49 date built-ins, in their order (InitMiscFunctions calls it in its place).
+void Date_RegisterFunctions();
 
 // The action library's relative flag (argument_relative).
 extern bool g_ActionRelative;
+
+// The cores of random_range and choose, which the game's compiled code calls directly: they allocate nothing
+// beyond the copy of the chosen value. ChooseArgument releases what result held and returns result.
+struct RValue;
+double RandomRange(double a, double b);
+RValue* ChooseArgument(RValue* result, int32_t count, RValue** args);
 
 // Built-in registration.
 void InitFileFunctions();

@@ -24,14 +24,5 @@ void FileFunctions_Shutdown()
     }
 }
 
-struct tm* Date_Now()
-{
-    static struct tm libSeamNow;
-    time_t now = time(nullptr);
-    localtime_r(&now, &libSeamNow);
-    return &libSeamNow;
-}
-
 void InitFileFunctions() { SeamTrace_Record("InitFileFunctions"); }
-void InitMathFunctions() { SeamTrace_Record("InitMathFunctions"); }
 void InitActionFunctions() { SeamTrace_Record("InitActionFunctions"); }

@@ -1,6 +1,7 @@
 #include "platform/platform.h"
 
 #include "input/input.h"
+#include "platform/joystick.h"
 
 #include <SDL.h>
 
@@ -8,7 +9,12 @@
 
 bool g_PlatformVideoStarted = false;  // read by the message pump
 
-void Platform_Init() { std::memset(g_PointerStates, 0, sizeof g_PointerStates); }
+void Platform_Init()
+{
+    std::memset(g_PointerStates, 0, sizeof g_PointerStates);
+    // Joysticks present at start-up, and their events, are there from the first step on.
+    Platform_StartJoysticks();
+}
 
 void Platform_Shutdown() {}
 

@@ -1,7 +1,7 @@
 // Process-level set-up of the platform layer.
 #pragma once
 
-// Zeroes the pointer-state table; the rest of the desktop set-up has nothing to do here.
+// Zeroes the pointer-state table and starts the joysticks.
 void Platform_Init();
 // The end of a run cycle's desktop set-up; nothing to release here.
 void Platform_Shutdown();

@@ -34,6 +34,24 @@ bool Extension_CallFunction(int32_t index, int32_t argc, RValue* args, RValue* r
 using ExtensionCallHook = bool (*)(int32_t index, int32_t argc, RValue* args, RValue* result);
 ExtensionCallHook Extension_SetCallHook(ExtensionCallHook hook);
 
+// External library functions. DLL_Define: an index, or -1 when the library or function cannot be found or
+// the limits (16 arguments, at most 4 when any is a string) are broken; argIsString has argCount entries.
+// DLL_Call: the function's result, or the real 0 when the index is unknown, the count differs from the
+// definition or the library is not loaded. DLL_Free: unloads the library and every function from it.
+int32_t DLL_Define(const char* dll, const char* name, int32_t callType, int32_t argCount, const bool* argIsString,
+                   bool resultIsString);
+void DLL_Call(int32_t index, int32_t argc, RValue* args, RValue* result);
+void DLL_Free(const char* dll);
+// Until external calls exist, tests may answer them (null members: the defaults above); returns the
+// previous hooks.
+struct DLLSeamHooks {
+    int32_t (*define)(const char* dll, const char* name, int32_t callType, int32_t argCount, const bool* argIsString,
+                      bool resultIsString);
+    void (*call)(int32_t index, int32_t argc, RValue* args, RValue* result);
+    void (*free)(const char* dll);
+};
+DLLSeamHooks DLL_SetSeamHooks(const DLLSeamHooks& hooks);
+
 // The ds_map that iap_data reads, -1 none.
 extern int32_t IAP_DataMap;
 

@@ -2,6 +2,8 @@
 #include "services/services.h"
 
 #include "core/seam_trace.h"
+#include "input/builtins_input.h"
+#include "core/value.h"
 
 int32_t IAP_DataMap = -1;
 
@@ -69,6 +71,43 @@ bool Extension_CallFunction(int32_t index, int32_t argc, RValue* args, RValue* r
     return g_extensionCallHook ? g_extensionCallHook(index, argc, args, result) : false;
 }
 
+namespace {
+DLLSeamHooks g_dllHooks = {};
+}
+
+DLLSeamHooks DLL_SetSeamHooks(const DLLSeamHooks& hooks)
+{
+    const DLLSeamHooks old = g_dllHooks;
+    g_dllHooks = hooks;
+    return old;
+}
+
+int32_t DLL_Define(const char* dll, const char* name, int32_t callType, int32_t argCount, const bool* argIsString,
+                   bool resultIsString)
+{
+    SeamTrace_Record("DLL_Define");
+    return g_dllHooks.define ? g_dllHooks.define(dll, name, callType, argCount, argIsString, resultIsString) : -1;
+}
+
+void DLL_Call(int32_t index, int32_t argc, RValue* args, RValue* result)
+{
+    SeamTrace_Record("DLL_Call");
+    if (!result) return;
+    RValue_Free(result);
+    RValue_SetReal(result, 0.0);
+    if (g_dllHooks.call) g_dllHooks.call(index, argc, args, result);
+}
+
+void DLL_Free(const char* dll)
+{
+    SeamTrace_Record("DLL_Free");
+    if (g_dllHooks.free) g_dllHooks.free(dll);
+}
+
 void InitPushFunctions() { SeamTrace_Record("InitPushFunctions"); }
-void InitServiceFunctions() { SeamTrace_Record("InitServiceFunctions"); }
+void InitServiceFunctions()
+{
+    SeamTrace_Record("InitServiceFunctions");
+    InputBuiltins_RegisterDeviceMouse();
+}
 void InitWin8Functions() { SeamTrace_Record("InitWin8Functions"); }

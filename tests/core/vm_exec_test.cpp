@@ -1179,7 +1179,10 @@ TEST_F(VmExecTest, EveryRegisteredBuiltinTakesACallWithoutArguments)
             for (size_t at = text.find("FATAL ERROR"); at != std::string::npos; at = text.find("FATAL ERROR", at + 1))
                 ++errors;
             EXPECT_EQ(errors, size_t(reports)) << text;
-            EXPECT_EQ(wadtest::g_exitCalls, int(reports)) << text;
+            // One report at most: once the first has ended the game, later bad arguments of the same call are
+            // not shown (the exit hook returns here, so they ask for the exit again).
+            EXPECT_LE(reports, 1) << text;
+            EXPECT_EQ(wadtest::g_exitCalls > 0, reports > 0) << text;
             EXPECT_EQ(Function_Current, nullptr);
             EXPECT_EQ(Function_CurrentArgs, nullptr);
             EXPECT_EQ(VM_CurrentFrame, nullptr);

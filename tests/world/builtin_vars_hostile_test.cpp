@@ -11,6 +11,7 @@
 #include "core/interpreter.h"
 #include "core/memory_manager.h"
 #include "core/seam_trace.h"
+#include "core/text.h"
 #include "core/variables.h"
 #include "draw/draw.h"
 #include "input/input.h"
@@ -53,7 +54,20 @@ const std::string kLongText = [] {
     for (int k = 0; k < 1500; ++k) t += "\xE2\x82\xAC";
     return t;
 }();
-constexpr size_t kKeyboardStringBytes = 1024 * 3;
+// keyboard_string keeps 1,024 16-bit characters: a text reads back as the engine decodes it, a character
+// cut by the end included.
+std::string KeyboardStringForm(const std::string& text)
+{
+    std::string out;
+    const char* p = text.c_str();
+    for (int n = 0; n < 1024 && *p; ++n) {
+        char bytes[4] = {};
+        char* cursor = bytes;
+        UTF8_PutChar(&cursor, UTF8_GetChar(&p));
+        out.append(bytes, size_t(cursor - bytes));
+    }
+    return out;
+}
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -462,7 +476,7 @@ protected:
             if (entry->setter && v.kind == Kind::String && kTakesText.count(name)) {
                 const char* text = RValue_Kind(&out) == VALUE_STRING && out.str ? out.str->text : nullptr;
                 std::string want = v.text;
-                if (name == "keyboard_string") want = want.substr(0, kKeyboardStringBytes);
+                if (name == "keyboard_string") want = KeyboardStringForm(want);
                 EXPECT_STREQ(text, want.c_str()) << name;
             }
             RValue_Free(&out);

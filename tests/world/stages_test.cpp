@@ -50,7 +50,9 @@ void PlaceMouse(int32_t v)
     GR_KeepAspect = false;
     Window_ClientWidth = Run_Room->width;
     Window_ClientHeight = Run_Room->height;
-    IO_DeviceMouse[0] = {v, v};
+    // The raw position is what the step's latch copies; the device copy is what the stages read now.
+    IO_RawMouse = {v, v};
+    IO_DeviceMouse[0] = IO_RawMouse;
 }
 
 constexpr int32_t kLast = 100000;

@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# The real dialogs on an X display (xvfb): the message box is an SDL box titled with the game's name that
+# Return closes, answering 1; refused boxes (KV_NO_DIALOGS=1, -headless) are logged and answer at once;
+# the save dialog is zenity's, answered by typing a path and Return.
+set -u
+fail() { echo "FAIL: $*"; exit 1; }
+probe="$KV_BUILD_DIR/tests/probes/dialog_probe"
+command -v xvfb-run >/dev/null || fail "xvfb-run is missing (scripts/setup-deps)"
+command -v xdotool >/dev/null || fail "xdotool is missing (scripts/setup-deps)"
+command -v xwininfo >/dev/null || fail "xwininfo is missing (scripts/setup-deps)"
+command -v zenity >/dev/null || fail "zenity is missing (scripts/setup-deps)"
+[ -n "${DIALOGS_DISPLAY:-}" ] || exec env DIALOGS_DISPLAY=1 xvfb-run -a bash "$0" "$@"
+tmp=$(mktemp -d); trap 'rm -rf "$tmp"' EXIT
+
+# The window titled $1, once it is mapped (no focus goes to an unmapped window); empty after 30 seconds.
+# The box's and the chooser's titles are UTF-8 names that xdotool's name search does not read, so xwininfo
+# finds them.
+find_window() {
+  local info
+  for _ in $(seq 1 1500); do
+    info=$(xwininfo -name "$1" 2>/dev/null)
+    case $info in *IsViewable*) awk '/Window id:/ {print $4; exit}' <<<"$info"; return ;; esac
+    sleep 0.02
+  done
+}
+
+# ---- the message box: a real box, closed with Return ----
+caption="Probe Game Caption"
+env -u KV_NO_DIALOGS -u SDL_VIDEODRIVER timeout -s KILL 60 "$probe" box "$caption" >"$tmp/box.out" 2>&1 &
+pid=$!
+id=$(find_window "$caption")
+[ -n "$id" ] || { kill -9 $pid; fail "box: no window titled '$caption': $(cat "$tmp/box.out")"; }
+xdotool windowfocus --sync "$id" key --clearmodifiers Return
+wait $pid; rc=$?
+[ "$rc" -eq 0 ] || fail "box: exit $rc: $(cat "$tmp/box.out")"
+grep -qx "result=1" "$tmp/box.out" || fail "box: $(cat "$tmp/box.out")"
+
+# ---- refused boxes: logged, answered at once, no window ----
+for how in nodialogs headless; do
+  if [ $how = nodialogs ]; then
+    env -u SDL_VIDEODRIVER KV_NO_DIALOGS=1 timeout -s KILL 10 "$probe" box "$caption" >"$tmp/refused.out" 2>&1
+  else
+    env -u KV_NO_DIALOGS -u SDL_VIDEODRIVER timeout -s KILL 10 "$probe" box "$caption" -headless >"$tmp/refused.out" 2>&1
+  fi
+  rc=$?
+  [ "$rc" -eq 0 ] || fail "$how: exit $rc (a box waited?): $(cat "$tmp/refused.out")"
+  grep -qx "$caption: A message from the probe." "$tmp/refused.out" || fail "$how: not logged: $(cat "$tmp/refused.out")"
+  grep -qx "result=1" "$tmp/refused.out" || fail "$how: $(cat "$tmp/refused.out")"
+done
+
+# ---- zenity's save dialog, answered by typing a path ----
+mkdir -p "$tmp/folder"
+picked="$tmp/folder/typed name.txt"
+title="Probe Save"
+env -u KV_NO_DIALOGS -u SDL_VIDEODRIVER timeout -s KILL 90 "$probe" save "$title" "$tmp/folder" >"$tmp/save.out" 2>"$tmp/save.err" &
+pid=$!
+id=$(find_window "$title")
+[ -n "$id" ] || { kill -9 $pid; fail "save: no chooser titled '$title': $(cat "$tmp/save.err")"; }
+# The name field has the focus with the proposed name selected: typing replaces it. Waits let the chooser
+# take each step before the next.
+sleep 1
+xdotool windowfocus --sync "$id"
+xdotool key --clearmodifiers ctrl+a
+xdotool type --delay 30 "$picked"
+sleep 0.5
+xdotool key --clearmodifiers Return
+wait $pid; rc=$?
+[ "$rc" -eq 0 ] || fail "save: exit $rc: $(cat "$tmp/save.out" "$tmp/save.err")"
+grep -qxF "chosen=$picked" "$tmp/save.out" || fail "save: expected chosen=$picked: $(cat "$tmp/save.out")"
+grep -qx "cwd same" "$tmp/save.out" || fail "save: the working folder changed"
+echo "dialogs_xvfb: ok"
