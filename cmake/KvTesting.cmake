@@ -24,7 +24,8 @@ kv_test_build(kv_fixture)
 
 add_library(kv_test_support STATIC ${CMAKE_SOURCE_DIR}/tests/support/test_main.cpp
                                    ${CMAKE_SOURCE_DIR}/tests/support/test_support.cpp
-                                   ${CMAKE_SOURCE_DIR}/tests/support/fake_render_device.cpp)
+                                   ${CMAKE_SOURCE_DIR}/tests/support/fake_render_device.cpp
+                                   ${CMAKE_SOURCE_DIR}/tests/support/fake_shader_compiler.cpp)
 target_link_libraries(kv_test_support PUBLIC kv_all kv_fixture_cache SDL2::SDL2 GTest::gtest GTest::gmock)
 target_include_directories(kv_test_support PUBLIC ${CMAKE_SOURCE_DIR}/tests/support)
 kv_test_build(kv_test_support)

@@ -1,0 +1,4 @@
+float4 shade(float4 col : COLOR0) : COLOR0
+{
+    return col;
+}

@@ -1,0 +1,7 @@
+sampler2D kv_BaseTexture;
+sampler2D second : register(s1);
+
+float4 main(float4 col : COLOR0, float2 uv : TEXCOORD0) : COLOR0
+{
+    return tex2D(kv_BaseTexture, uv) * tex2D(second, uv) * col;
+}

@@ -1,0 +1,6 @@
+float4 shade;
+
+float4 main(float4 col : COLOR0) : COLOR0
+{
+    return col + shade;
+}
