@@ -37,7 +37,7 @@ build-sanitize/build.ninja:
 sanitize: deps build-sanitize/build.ninja
 	cmake --build build-sanitize -j $(JOBS)
 	cd build-sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/support/lsan.supp \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/support/lsan.supp:print_suppressions=0 \
 	  ctest --output-on-failure --no-tests=error -j $(JOBS)
 
 build-tsan/build.ninja:
