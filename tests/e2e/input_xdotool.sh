@@ -28,7 +28,9 @@ find_window() {
 }
 
 drive() {  # window id
-  xdotool windowfocus --sync "$1"
+  # Without a window manager a focus request can be lost while the window settles, and --sync then waits
+  # for ever: each try is bounded and repeated.
+  for _ in 1 2 3 4 5 6; do timeout -s KILL 5 xdotool windowfocus --sync "$1" && break; sleep 0.2; done
   xdotool mousemove --window "$1" 60 50
   sleep 0.1
   xdotool keydown Right; sleep 0.5; xdotool keyup Right

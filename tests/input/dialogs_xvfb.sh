@@ -24,13 +24,24 @@ find_window() {
   done
 }
 
+# Focus $1; without a window manager a focus request can be lost while a window settles, and xdotool's --sync
+# then waits for ever, so each try is bounded and repeated.
+focus() {
+  for _ in 1 2 3 4 5 6; do
+    timeout -s KILL 5 xdotool windowfocus --sync "$1" && return 0
+    sleep 0.2
+  done
+  return 1
+}
+
 # ---- the message box: a real box, closed with Return ----
 caption="Probe Game Caption"
 env -u KV_NO_DIALOGS -u SDL_VIDEODRIVER timeout -s KILL 60 "$probe" box "$caption" >"$tmp/box.out" 2>&1 &
 pid=$!
 id=$(find_window "$caption")
 [ -n "$id" ] || { kill -9 $pid; fail "box: no window titled '$caption': $(cat "$tmp/box.out")"; }
-xdotool windowfocus --sync "$id" key --clearmodifiers Return
+focus "$id" || { kill -9 $pid; fail "box: the window never took the focus"; }
+xdotool key --clearmodifiers Return
 wait $pid; rc=$?
 [ "$rc" -eq 0 ] || fail "box: exit $rc: $(cat "$tmp/box.out")"
 grep -qx "result=1" "$tmp/box.out" || fail "box: $(cat "$tmp/box.out")"
@@ -59,7 +70,7 @@ id=$(find_window "$title")
 # The name field has the focus with the proposed name selected: typing replaces it. Waits let the chooser
 # take each step before the next.
 sleep 1
-xdotool windowfocus --sync "$id"
+focus "$id" || { kill -9 $pid; fail "save: the chooser never took the focus"; }
 xdotool key --clearmodifiers ctrl+a
 xdotool type --delay 30 "$picked"
 sleep 0.5
