@@ -2,6 +2,7 @@
 // target drawn into and sampled, and a 16-bit "RAW " block.
 #include "gfx/texture_manager.h"
 
+#include "core/memory_manager.h"
 #include "gfx/batch.h"
 #include "gfx/device.h"
 #include "gfx/gpustate.h"
@@ -14,13 +15,16 @@
 #include "gl_test_util.h"
 #include "platform/gl_device.h"
 #include "platform/platform.h"
+#include "world/loader.h"
 #include "world/options.h"
+#include "fixture_cache.h"
 
 #include <SDL.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -31,10 +35,10 @@ constexpr uint32_t kSize = 64;
 using Shared = gltest::VideoWindow;
 using gltest::Video;
 
-// 2D over a 64 x 64 target, y down, texel centres on pixel centres.
-void Ortho2D()
+// 2D over a size x size target, y down, texel centres on pixel centres.
+void Ortho2D(uint32_t size = kSize)
 {
-    const float w = float(kSize), h = float(kSize), zn = 1.0f, zf = 32000.0f;
+    const float w = float(size), h = float(size), zn = 1.0f, zf = 32000.0f;
     Matrix44 identity = Matrix_Identity(), view = Matrix_Identity(), proj{};
     view.m[12] = -w / 2;
     view.m[13] = -h / 2;
@@ -274,6 +278,100 @@ TEST_F(GlTexture, EntriesDrawAsTheirCropOfThePage)
                 const uint32_t sx = 10 + 2 * (3 + r) + 1, sy = 50 - 2 * (2 + c) - 1;
                 ASSERT_EQ(image[sy * kSize + sx], argb(4 + c, 6 + r)) << c << ", " << r;
             }
+        GR_Texture_Free(page);
+    }
+}
+
+// ImageMagick's rgba: dump as ARGB words.
+std::vector<uint32_t> ReadRgba(const std::string& path)
+{
+    const std::string bytes = kvtest::ReadFile(path);
+    std::vector<uint32_t> words(bytes.size() / 4);
+    for (size_t i = 0; i < words.size(); ++i) {
+        const auto* p = reinterpret_cast<const uint8_t*>(bytes.data() + i * 4);
+        words[i] = uint32_t(p[3]) << 24 | uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+    }
+    return words;
+}
+
+// A game-data file with a 256 x 512 PNG page and ten entries, loaded by the chunk loader: every entry drawn at
+// (100, 100) reads back as ImageMagick's crop of the page, and drawn at scale 2 turned a quarter as the crop
+// after -scale 200% -rotate -90, in immediate and in deferred mode.
+TEST_F(GlTexture, GameDataEntriesDrawAsImageMagickCropsOfTheirPage)
+{
+    std::string error;
+    const std::string dir = kvtest::ScriptFixture("tests/gfx/atlas_fixture.py", "", &error);
+    ASSERT_FALSE(dir.empty()) << error;
+    struct Rect {
+        int32_t x, y, w, h, tx, ty;
+    };
+    std::vector<Rect> rects;
+    std::ifstream list(dir + "entries.txt");
+    for (Rect r{}; list >> r.x >> r.y >> r.w >> r.h >> r.tx >> r.ty;) rects.push_back(r);
+    ASSERT_EQ(rects.size(), 10u);
+    const std::string file = kvtest::ReadFile(dir + "atlas.win");
+    ASSERT_FALSE(file.empty());
+
+    constexpr uint32_t kBig = 256;
+    constexpr uint32_t kClear = 0xFF102030;
+    RDPresentParams p = gltest::PresentParams(Video().window, kBig, kBig);
+    ASSERT_EQ(d->Reset(&p), RD_OK);
+    GR_PresentParams = p;
+    // A reset puts the device's states back to their defaults.
+    ASSERT_EQ(d->SetViewport(RDViewport{0, 0, kBig, kBig, 0.0f, 1.0f}), RD_OK);
+    GPUState::Apply();
+    d->SetRenderState(RDRS_CULLMODE, 1);
+    d->SetRenderState(RDRS_ZENABLE, 0);
+    d->SetRenderState(RDRS_LIGHTING, 0);
+    GR_D3D_SetTextureStageOps(true);
+    Ortho2D(kBig);
+    GR_Texture_SetInterpolation(false);
+
+    // Every pixel of the block at (left, top) equals expected; the ring around it keeps the clear colour.
+    auto expectBlock = [&](const std::vector<uint32_t>& image, int32_t left, int32_t top, int32_t w, int32_t h,
+                           const std::vector<uint32_t>& expected) {
+        ASSERT_EQ(expected.size(), size_t(w) * size_t(h));
+        for (int32_t y = top - 1; y <= top + h; ++y)
+            for (int32_t x = left - 1; x <= left + w; ++x) {
+                const bool inside = x >= left && x < left + w && y >= top && y < top + h;
+                const uint32_t want = inside ? expected[size_t(y - top) * w + (x - left)] : kClear;
+                ASSERT_EQ(image[size_t(y) * kBig + x], want) << "at " << x << ", " << y;
+            }
+    };
+
+    for (bool deferred : {false, true}) {
+        SCOPED_TRACE(deferred ? "deferred" : "immediate");
+        g_IniOptions.createTexturesOnDemand = deferred;
+        auto* data = static_cast<uint8_t*>(MemAlloc(file.size()));
+        std::memcpy(data, file.data(), file.size());
+        ASSERT_TRUE(Wad_ReadHeader(data, uint32_t(file.size())));
+        ASSERT_TRUE(Wad_LoadChunks(data, uint32_t(file.size())));
+        ASSERT_EQ(g_GameData.texturePageCount, 1u);
+        ASSERT_NE(g_GameData.tpagBody, nullptr);
+        uint32_t count = 0;
+        std::memcpy(&count, g_GameData.tpagBody, 4);
+        ASSERT_EQ(count, rects.size());
+        for (uint32_t i = 0; i < count; ++i) {
+            SCOPED_TRACE("entry " + std::to_string(i));
+            uint32_t offset = 0;
+            std::memcpy(&offset, g_GameData.tpagBody + 4 + 4 * i, 4);
+            auto* entry = reinterpret_cast<TexturePageEntry*>(g_GameData.data + offset);
+            const Rect& r = rects[i];
+
+            d->Clear(RDCLEAR_TARGET, kClear, 1.0f, 0);
+            ASSERT_TRUE(GR_TPE_Draw(entry, 100, 100));
+            expectBlock(ReadBackBuffer(), 100 + r.tx, 100 + r.ty, r.w, r.h,
+                        ReadRgba(dir + "crop" + std::to_string(i) + ".rgba"));
+
+            // A quarter turn counter-clockwise about (x, y) puts the doubled crop's rows as columns above it.
+            const int32_t x = 40, y = 220;
+            d->Clear(RDCLEAR_TARGET, kClear, 1.0f, 0);
+            ASSERT_TRUE(GR_TPE_DrawExt(entry, 0, 0, float(x), float(y), 2, 2, float(M_PI / 2), 0xFFFFFF, 1));
+            expectBlock(ReadBackBuffer(), x + 2 * r.ty, y - 2 * (r.tx + r.w), 2 * r.h, 2 * r.w,
+                        ReadRgba(dir + "turned" + std::to_string(i) + ".rgba"));
+        }
+        const int32_t page = g_GameData.texturePageIds[0];
+        UnloadGameData();
         GR_Texture_Free(page);
     }
 }
