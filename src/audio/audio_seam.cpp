@@ -58,4 +58,34 @@ void Sound_FreeAll() { SeamTrace_Record("Sound_FreeAll"); }
 int32_t Sound_Find(const char*) { return -1; }
 int32_t Audio_Find(const char*) { return -1; }
 
+void Audio_DrawDebug() { SeamTrace_Record("Audio_DrawDebug"); }
+
+void CSound::Discard() { SeamTrace_Record("CSound::Discard"); }
+bool CSound::LoadSample()
+{
+    SeamTrace_Record("CSound::LoadSample");
+    return false;
+}
+
+bool Sound_Exists(int32_t) { return false; }
+const char* Sound_Name(int32_t) { return "<undefined>"; }
+CSound* Sound_Data(int32_t) { return nullptr; }
+int32_t Sound_Add(const char*, int32_t, bool)
+{
+    SeamTrace_Record("Sound_Add");
+    return -1;
+}
+bool Sound_Replace(int32_t, const char*, int32_t, bool)
+{
+    SeamTrace_Record("Sound_Replace");
+    return false;
+}
+bool Sound_Delete(int32_t)
+{
+    SeamTrace_Record("Sound_Delete");
+    return false;
+}
+bool Audio_SoundExists(int32_t) { return false; }
+const char* Audio_GetName(int32_t) { return "<undefined>"; }
+
 void InitSoundFunctions() { SeamTrace_Record("InitSoundFunctions"); }

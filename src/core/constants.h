@@ -66,8 +66,8 @@ struct AssetFinders {
 // Installs finders (null restores the tables' own lookups); returns the ones before.
 AssetFinders Code_Constant_SetAssetFinders(const AssetFinders* finders);
 
-// Name lookups of the resource tables, defined by the tables' owners (Shader_Find answers -1 from
-// constants_standin.cpp until shaders land).
+// Name lookups of the resource tables, defined by the tables' owners (Shader_Find by the shader table,
+// gfx/shader.cpp).
 int32_t Script_Find(const char* name);    // last script of that name
 int32_t Object_Find(const char* name);    // first object of that name
 int32_t Room_Find(const char* name);      // first room of that name

@@ -43,6 +43,13 @@ int32_t Real_ToInt32(double d)
     return static_cast<int32_t>(d);
 }
 
+int32_t Real_ToInt32Floor(double d)
+{
+    const double f = std::floor(d);  // NaN stays NaN
+    if (!(f >= -2147483648.0 && f < 2147483648.0)) return INT32_MIN;
+    return static_cast<int32_t>(f);
+}
+
 int64_t Real_ToInt64(double d)
 {
     if (!(d >= -9223372036854775808.0 && d < 9223372036854775808.0)) return INT64_MIN;

@@ -6,6 +6,7 @@
 
 // Real -> integer. NaN and reals outside the target range give INT32_MIN / INT64_MIN (what x86 gives).
 int32_t Real_ToInt32(double d);            // truncating toward zero
+int32_t Real_ToInt32Floor(double d);       // rounding toward negative infinity
 int64_t Real_ToInt64(double d);            // truncating toward zero
 int32_t Real_ToInt32Round(double d);       // nearest, halves to even
 int64_t Real_ToInt64Round(double d);       // nearest, halves to even

@@ -3,6 +3,9 @@
 #pragma once
 #include <cstdint>
 
+#include <cstring>
+
+#include "core/hash.h"
 #include "core/memory_manager.h"
 
 // (key + 1) & 0x7FFFFFFF, computed unsigned. Keys -1 and 0x7FFFFFFF hash to 0, the empty mark, and are
@@ -13,19 +16,40 @@ inline int32_t CHashMap_IntHash(int32_t key)
     return static_cast<int32_t>((static_cast<uint32_t>(key) + 1u) & 0x7FFFFFFFu);
 }
 
-template <class V>
-class CHashMap {
+// Key policies. Int keys: lookups compare the key as well as the hash.
+struct CHashMapIntKey {
+    using Key = int32_t;
+    static constexpr bool kHashOnly = false;
+    static int32_t Hash(int32_t key) { return CHashMap_IntHash(key); }
+};
+
+// Name keys: a pointer to the text, hashed over its bytes; lookups match by hash alone, so two names whose
+// hashes agree in 31 bits cannot be told apart. An insert overwrites only an entry with the same pointer.
+struct CHashMapTextKey {
+    using Key = const char*;
+    static constexpr bool kHashOnly = true;
+    static int32_t Hash(const char* key)
+    {
+        if (!key) return 0;
+        return static_cast<int32_t>(MurmurHash3_String(key, std::strlen(key), 0) & 0x7FFFFFFFu);
+    }
+};
+
+template <class V, class Policy>
+class CHashMapKeyed {
 public:
+    using Key = typename Policy::Key;
+    // Key and hash side by side: with a pointer-sized value an entry is 16 bytes, four to a cache line.
     struct Element {
-        int32_t key;
-        V value;
+        Key key;
         int32_t hash;
+        V value;
     };
 
-    explicit CHashMap(int32_t capacity = 8) { Init(capacity); }
-    ~CHashMap() { MemFree(elements_); }
-    CHashMap(const CHashMap&) = delete;
-    CHashMap& operator=(const CHashMap&) = delete;
+    explicit CHashMapKeyed(int32_t capacity = 8) { Init(capacity); }
+    ~CHashMapKeyed() { MemFree(elements_); }
+    CHashMapKeyed(const CHashMapKeyed&) = delete;
+    CHashMapKeyed& operator=(const CHashMapKeyed&) = delete;
     static void* operator new(size_t size) { return MemoryManager::Alloc(size, __FILE__, __LINE__, false); }
     static void operator delete(void* p) { MemoryManager::Free(p); }
 
@@ -58,20 +82,25 @@ public:
     // Probe distance of the entry in slot s from its home slot.
     int32_t Distance(int32_t s) const { return (curSize_ + s - (elements_[s].hash & mask_)) & mask_; }
 
-    int32_t FindSlot(int32_t key) const
+    int32_t FindSlot(Key key) const { return FindSlotHashed(key, Policy::Hash(key)); }
+
+    // The same with the key's hash already known.
+    int32_t FindSlotHashed(Key key, int32_t h) const
     {
-        const int32_t h = CHashMap_IntHash(key);
         if (h == 0) return -1;
-        int32_t s = h & mask_;
-        for (int32_t d = 0; elements_[s].hash != 0; ++d) {
-            if (d > Distance(s)) return -1;
-            if (elements_[s].hash == h && elements_[s].key == key) return s;
-            s = (s + 1) & mask_;
+        const Element* e = elements_;
+        const int32_t mask = mask_;
+        int32_t s = h & mask;
+        for (int32_t d = 0;; ++d) {
+            const int32_t rh = e[s].hash;
+            if (rh == h && (Policy::kHashOnly || e[s].key == key)) return s;
+            // An empty slot, or a resident nearer its home than this key would be: the key is absent.
+            if (rh == 0 || d > ((s - rh) & mask)) return -1;
+            s = (s + 1) & mask;
         }
-        return -1;
     }
 
-    V* Find(int32_t key)
+    V* Find(Key key)
     {
         const int32_t s = FindSlot(key);
         return s < 0 ? nullptr : &elements_[s].value;
@@ -79,25 +108,27 @@ public:
 
     // False for a key that hashes to the empty mark; an existing key has its value replaced and the count
     // is left alone.
-    bool Insert(int32_t key, V value)
+    bool Insert(Key key, V value)
     {
-        const int32_t h = CHashMap_IntHash(key);
+        const int32_t h = Policy::Hash(key);
         if (h == 0) return false;
-        const int32_t existing = FindSlot(key);
-        if (existing >= 0) {
-            elements_[existing].value = value;
-            return true;
+        if constexpr (!Policy::kHashOnly) {
+            const int32_t existing = FindSlotHashed(key, h);
+            if (existing >= 0) {
+                elements_[existing].value = value;
+                return true;
+            }
         }
         if (growThreshold_ < count_) Grow();
         ++count_;
-        Place(key, value, h);
+        if (!Place(key, value, h)) --count_;
         return true;
     }
 
     // Insert for a key the caller has just failed to find (skips the second lookup).
-    bool InsertNew(int32_t key, V value)
+    bool InsertNew(Key key, V value)
     {
-        const int32_t h = CHashMap_IntHash(key);
+        const int32_t h = Policy::Hash(key);
         if (h == 0) return false;
         if (growThreshold_ < count_) Grow();
         ++count_;
@@ -106,7 +137,7 @@ public:
     }
 
     // Removes the key with a backward shift, so no tombstones are left.
-    bool Delete(int32_t key)
+    bool Delete(Key key)
     {
         int32_t s = FindSlot(key);
         if (s < 0) return false;
@@ -122,7 +153,7 @@ public:
     }
 
     // Iteration in slot order: start with *slot = -1; false once every entry has been seen.
-    bool Next(int32_t* slot, int32_t* key, V* value) const
+    bool Next(int32_t* slot, Key* key, V* value) const
     {
         for (int32_t s = *slot + 1; s < curSize_; ++s) {
             if (elements_[s].hash > 0) {
@@ -159,7 +190,7 @@ public:
         for (int32_t s = 0; s < curSize_; ++s) {
             if (elements_[s].hash == 0) continue;
             ++live;
-            if (elements_[s].hash != CHashMap_IntHash(elements_[s].key)) return false;
+            if (elements_[s].hash != Policy::Hash(elements_[s].key)) return false;
             const int32_t prev = (s + mask_) & mask_;
             const int32_t d = Distance(s);
             if (d > 0 && (elements_[prev].hash == 0 || Distance(prev) + 1 < d)) return false;
@@ -171,12 +202,17 @@ private:
     // Capacity × the single-precision 0.8 widened, truncated.
     static int32_t Threshold(int32_t capacity) { return static_cast<int32_t>(capacity * 0.800000011920929); }
 
-    void Place(int32_t key, V value, int32_t h)
+    // False when an entry with the same hash and key took the value instead (nothing new was placed).
+    bool Place(Key key, V value, int32_t h)
     {
         int32_t s = h & mask_;
         int32_t d = 0;
         while (elements_[s].hash != 0) {
             const int32_t r = Distance(s);
+            if (r == d && elements_[s].hash == h && elements_[s].key == key) {
+                elements_[s].value = value;
+                return false;
+            }
             if (r < d) {
                 Element carried = elements_[s];
                 elements_[s].key = key;
@@ -193,6 +229,7 @@ private:
         elements_[s].key = key;
         elements_[s].value = value;
         elements_[s].hash = h;
+        return true;
     }
 
     int32_t curSize_ = 0;
@@ -201,3 +238,13 @@ private:
     int32_t growThreshold_ = 0;
     Element* elements_ = nullptr;
 };
+
+template <class V>
+class CHashMap : public CHashMapKeyed<V, CHashMapIntKey> {
+public:
+    using CHashMapKeyed<V, CHashMapIntKey>::CHashMapKeyed;
+};
+
+// Name text to a value (the sprite name map): text-pointer keys, hash-only lookups.
+template <class V>
+using CHashMapByName = CHashMapKeyed<V, CHashMapTextKey>;

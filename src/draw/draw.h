@@ -9,6 +9,8 @@ struct Matrix44;
 
 // Room drawing: views, draw events, the GUI layer, the application surface and the cursor.
 void DrawRoom();
+// The instance whose own sprite is being drawn (draw_self, default instance drawing); null otherwise.
+extern CInstance* Draw_CurrentInstance;
 
 // Debug overlay. TimingBar_FrameStart runs at begin of scene, Debug_DrawOverlay at end of scene,
 // Debug_InitOverlay at device set-up, Debug_LogFpsStats at shutdown.
@@ -24,30 +26,10 @@ extern int32_t Debug_OverlayFlags;
 extern float Debug_Fps;
 
 // Cameras.
-class CCamera {
-public:
-    int32_t GetID() const;
-    bool Is2D() const;
-    void GetViewProjMat(Matrix44* out) const;
-    void GetInvViewProjMat(Matrix44* out) const;
-};
-
-class CCameraManager {
-public:
-    static void Reset();  // frees every camera
-    static CCamera* CreateFromView(const uint8_t* viewEntry);  // a room view entry of the game data
-    static void DestroyCamera(int32_t id);
-    static CCamera* CloneCamera(int32_t id);
-    static CCamera* GetCamera(int32_t id);
-    static CCamera* GetActiveCamera();
-    // The hidden instance that is self while camera scripts run; null outside a room.
-    static void CreateScriptInstance();
-    static void DeleteScriptInstance();
-    static CInstance* GetScriptInstance();
-};
+#include "draw/camera.h"
 void Camera_CreateDefault();
-// The room area a camera sees, as an axis-aligned box; false (all 0) when there is no such camera. Until
-// cameras exist a replaceable source answers (by default: no camera).
+// The room area a camera sees, as an axis-aligned box; false (all 0) when there is no such camera. A test
+// may install a source that answers instead.
 using CameraAreaSource = bool (*)(int32_t id, float* left, float* top, float* right, float* bottom);
 CameraAreaSource Camera_SetViewAreaSource(CameraAreaSource source);  // null restores the default
 bool Camera_GetViewArea(int32_t id, float* left, float* top, float* right, float* bottom);
@@ -84,30 +66,10 @@ extern int32_t AppSurface_ResizeHeight;
 extern float GR_PortScaleX;
 extern float GR_PortScaleY;
 
-// Sprites.
-class CSprite {
-public:
-    // Until sprites exist the pixel tests go to the hooks below (false without them).
-    // Pixel-exact tests of one frame placed at (x, y) with the given scale and angle (degrees).
-    bool PreciseCollisionPoint(int32_t frame, const BoundingBox& box, int32_t x, int32_t y, float xscale,
-                               float yscale, float angle, int32_t px, int32_t py);
-    bool PreciseCollisionRectangle(int32_t frame, const BoundingBox& box, int32_t x, int32_t y, float xscale,
-                                   float yscale, float angle, int32_t left, int32_t top, int32_t right,
-                                   int32_t bottom);
-    bool PreciseCollisionEllipse(int32_t frame, const BoundingBox& box, int32_t x, int32_t y, float xscale,
-                                 float yscale, float angle, int32_t left, int32_t top, int32_t right,
-                                 int32_t bottom);
-    bool PreciseCollisionLine(int32_t frame, const BoundingBox& box, int32_t x, int32_t y, float xscale,
-                              float yscale, float angle, int32_t x1, int32_t y1, int32_t x2, int32_t y2);
-};
-void Sprite_Init();
-bool Sprite_Load(uint8_t* body, uint32_t size, uint8_t* base);
-void Sprite_InitTextures();
-void Sprite_FreeAll();
-CSprite* Sprite_Data(int32_t index);
-bool Sprite_Exists(int32_t index);
-int32_t Sprite_Find(const char* name);
-// What instances read of a sprite. Until sprites exist a replaceable source answers (by default: no sprite).
+// Sprites: the record and the table.
+#include "draw/sprite.h"
+
+// What instances read of a sprite, from the sprite table; a test may install a source that answers instead.
 struct SpriteFacts {
     int32_t frameCount;
     int32_t kind;  // 2: skeleton sprite
@@ -124,9 +86,9 @@ struct SpriteFacts {
     CSprite* sprite;  // what the pixel tests run on; Sprite_Data answers it
 };
 using SpriteFactsSource = bool (*)(int32_t index, SpriteFacts* out);
-SpriteFactsSource Sprite_SetFactsSource(SpriteFactsSource source);  // null restores the default
+SpriteFactsSource Sprite_SetFactsSource(SpriteFactsSource source);  // null restores the table
 bool Sprite_GetFacts(int32_t index, SpriteFacts* out);                // false when there is no such sprite
-// Test doubles for the pixel tests of the seam's sprites (each may be null: false).
+// Test doubles that replace every sprite's pixel tests while installed (each may be null: false).
 struct SpritePixelTests {
     bool (*point)(CSprite* sprite, int32_t frame, const BoundingBox& box, int32_t x, int32_t y, float xscale,
                   float yscale, float angle, int32_t px, int32_t py);
@@ -140,7 +102,7 @@ struct SpritePixelTests {
                  float yscale1, float angle1, CSprite* sprite2, int32_t frame2, const BoundingBox& box2, int32_t x2,
                  int32_t y2, float xscale2, float yscale2, float angle2);
 };
-const SpritePixelTests* Sprite_SetPixelTests(const SpritePixelTests* tests);  // returns the previous ones
+const SpritePixelTests* Sprite_SetPixelTests(const SpritePixelTests* tests);  // null: the masks; returns the previous
 bool PreciseCollision(CSprite* sprite1, int32_t frame1, const BoundingBox& box1, int32_t x1, int32_t y1,
                       float xscale1, float yscale1, float angle1, CSprite* sprite2, int32_t frame2,
                       const BoundingBox& box2, int32_t x2, int32_t y2, float xscale2, float yscale2,

@@ -455,6 +455,10 @@ void InitBufferFunctions();
 // The buffer table.
 int32_t Buffer_New(int32_t size, int32_t kind, int32_t alignment);  // -1 none
 IBuffer* Buffer_Get(int32_t index);                                  // null none
+// Until the buffer table is built, tests register their own buffers here (not owned): the new index, -1
+// when the 64 places are taken. Buffer_SeamClear forgets them all.
+int32_t Buffer_SeamAdd(IBuffer* buffer);
+void Buffer_SeamClear();
 void Buffer_Destroy(int32_t index);
 
 // A buffer that moves single unsigned bytes only.

@@ -9,7 +9,28 @@ void InitDSFunctions() {}
 void InitBufferFunctions() {}
 
 int32_t Buffer_New(int32_t, int32_t, int32_t) { return -1; }
-IBuffer* Buffer_Get(int32_t) { return nullptr; }
+
+// Tests give real buffers to the built-ins that read binary buffers; the caller keeps them.
+namespace {
+constexpr int32_t kSeamBuffers = 64;
+IBuffer* g_seamBuffers[kSeamBuffers] = {};
+int32_t g_seamBufferCount = 0;
+}  // namespace
+
+int32_t Buffer_SeamAdd(IBuffer* buffer)
+{
+    if (!buffer || g_seamBufferCount == kSeamBuffers) return -1;
+    g_seamBuffers[g_seamBufferCount] = buffer;
+    return g_seamBufferCount++;
+}
+
+void Buffer_SeamClear()
+{
+    for (IBuffer*& b : g_seamBuffers) b = nullptr;
+    g_seamBufferCount = 0;
+}
+
+IBuffer* Buffer_Get(int32_t index) { return index >= 0 && index < g_seamBufferCount ? g_seamBuffers[index] : nullptr; }
 void Buffer_Destroy(int32_t) {}
 
 Buffer_Fast::Buffer_Fast(int32_t size, int32_t, int32_t alignment) : IBuffer(size, buffer_fast, alignment) {}

@@ -8,7 +8,10 @@
 #include "core/memory_manager.h"
 #include "gfx/device.h"
 #include "gfx/gpustate.h"
+#include "gfx/recorder.h"
+#include "gfx/shaders.h"
 #include "gfx/texture_manager.h"
+#include "gfx/vformat.h"
 #include "net/net.h"
 #include "world/options.h"
 
@@ -61,18 +64,44 @@ void ListRemove(GPUVertexBuffer* buffer)
     buffer->prev = buffer->next = nullptr;
 }
 
-// Binds the batch's texture on stage 0.
+// Binds the batch's texture on its stage (a shader's base-texture register, else 0).
 void BindTexture(const void* texture)
 {
     if (!GR_Device) return;
     // Through the manager: a deferred texture is made and a render target resolved before it is bound.
     auto* native = static_cast<NativeTexture*>(const_cast<void*>(texture == kNoMatch ? nullptr : texture));
-    Texture_SetStage(0, native);
+    Texture_SetStage(GR_BatchTextureStage, native);
+}
+
+// A declared format goes to the device as its declaration. Positions already on screen need a shader.
+bool SetDeclaredFormat(int32_t format)
+{
+    static bool loggedPretransformed = false;
+    const VertexFormat* f = VertexFormat_Get(format);
+    if (!f || !f->declaration) {
+        if (!g_loggedUndrawable) {
+            g_loggedUndrawable = true;
+            DebugConsole->Output("Vertex format 0x%x cannot be drawn\n", uint32_t(format));
+        }
+        return false;
+    }
+    if (VertexFormat_IsPretransformed(f) && !(Shader_Current() && Shader_Current()->compiled)) {
+        if (!loggedPretransformed) {
+            loggedPretransformed = true;
+            DebugConsole->Output("Vertex format 0x%x has screen positions: it draws only with a shader\n",
+                                 uint32_t(format));
+        }
+        return false;
+    }
+    GR_Device->SetFVF(0);
+    GR_Device->SetVertexDeclaration(f->declaration);
+    return true;
 }
 
 // Sets the device's vertex format; false when the format is one nothing here can draw.
 bool SetFormat(int32_t format)
 {
+    if ((format & 0xFF000000) == VERTEX_FORMAT_ID_BIT) return SetDeclaredFormat(format);
     const uint32_t fvf = GR_VertexFormat_ToFVF(format);
     if (!IsDrawableFVF(fvf)) {
         if (!g_loggedUndrawable) {
@@ -187,8 +216,11 @@ int32_t GR_VertexFormat_GetSize(int32_t code)
     if (code == VERTEX_FORMAT_POS_COLOUR || code == VERTEX_FORMAT_POS_COLOUR_UV ||
         code == VERTEX_FORMAT_POS_NORMAL_COLOUR_UV)
         return code;
-    // Declared formats bring their own strides with the vertex-format tables; until then they take no room.
-    if ((code & 0xFF000000) == VERTEX_FORMAT_ID_BIT) return 0;
+    // A declared format's stride; a deleted one takes no room.
+    if ((code & 0xFF000000) == VERTEX_FORMAT_ID_BIT) {
+        const VertexFormat* f = VertexFormat_Get(code);
+        return f ? f->stride : 0;
+    }
     const uint32_t fvf = uint32_t(code);
     int32_t size = 0;
     if (fvf & 0x002) size += 12;

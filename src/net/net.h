@@ -6,6 +6,13 @@
 void Network_Poll();
 void Network_Shutdown();  // destroys every socket slot
 void Http_Process();      // reaps finished workers and starts queued requests
+// An asynchronous GET; the result comes back through the request record's callbacks on the main thread.
+// Until HTTP exists nothing is queued: neither callback ever runs (the caller keeps its user record).
+// The callback types are the request record's (lib/lib.h).
+struct HTTP_REQ_CONTEXT;
+using HttpProcessCallback = int32_t (*)(HTTP_REQ_CONTEXT* record, void* userData, int32_t* map);
+using HttpCleanupCallback = int32_t (*)(HTTP_REQ_CONTEXT* record);
+void Http_Get(const char* url, int32_t kind, HttpProcessCallback process, HttpCleanupCallback cleanup, void* user);
 void InitNetworkFunctions();
 
 // Profiler. Callers test Profiler_Active before Profiler_Enter and Profiler_Leave.

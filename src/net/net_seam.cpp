@@ -18,6 +18,7 @@ int64_t Debug_LastPollTime = 0;
 void Network_Poll() { SeamTrace_Record("Network_Poll"); }
 void Network_Shutdown() { SeamTrace_Record("Network_Shutdown"); }
 void Http_Process() { SeamTrace_Record("Http_Process"); }
+void Http_Get(const char*, int32_t, HttpProcessCallback, HttpCleanupCallback, void*) { SeamTrace_Record("Http_Get"); }
 void InitNetworkFunctions() { SeamTrace_Record("InitNetworkFunctions"); }
 
 void Profiler_Init(const char*, int32_t) { SeamTrace_Record("Profiler_Init"); }

@@ -11,3 +11,8 @@ void ParticleSystem_AddLayerElements() { SeamTrace_Record("ParticleSystem_AddLay
 void ParticleSystem_RemoveLayerElements() { SeamTrace_Record("ParticleSystem_RemoveLayerElements"); }
 void Effect_Clear() { SeamTrace_Record("Effect_Clear"); }
 void InitParticleFunctions() { SeamTrace_Record("InitParticleFunctions"); }
+
+float ParticleSystem_HighestDepth() { return -1e9f; }
+float ParticleSystem_NextDepthBelow(float) { return -1e9f; }
+void ParticleSystem_DrawAtDepth(float) { SeamTrace_Record("ParticleSystem_DrawAtDepth"); }
+void ParticleSystem_DrawLayerElement(int32_t) { SeamTrace_Record("ParticleSystem_DrawLayerElement"); }

@@ -351,6 +351,7 @@ RDResult GlDevice::CreateDevice(uint32_t adapter, uint32_t deviceType, void* win
     frameCallBase_ = g_calls;
     frameDraws_ = 0;
     last_ = {};
+    ResetLights();  // a new device starts without lights (resets keep them)
     return RD_OK;
 }
 
@@ -525,6 +526,7 @@ void GlDevice::ReleaseDeviceObjects()
 {
     DropBindings();
     FreeBackBuffer(&bb_);
+    FreeSpareTarget();
     for (GlSurface** own : {&backBuffer_, &autoDepth_})
         if (*own) {
             // Whoever still holds one gets a surface without storage.
@@ -548,6 +550,8 @@ void GlDevice::ReleaseDeviceObjects()
         program = GlProgram();
     }
     std::memset(programFailed_, 0, sizeof programFailed_);
+    shader_ = nullptr;  // compiled programs are their owners'; only the selection goes
+    shaderSent_ = ShaderSent();
     if (streamBuffer_) {
         ForgetBuffer(streamBuffer_);
         KGL(glDeleteBuffers(1, &streamBuffer_));
@@ -557,6 +561,7 @@ void GlDevice::ReleaseDeviceObjects()
         KGL(glDeleteSamplers(GLsizei(kStages), samplers_));
         std::memset(samplers_, 0, sizeof samplers_);
     }
+    ForgetDeclarations();
     if (vao_) {
         KGL(glDeleteVertexArrays(1, &vao_));
         vao_ = 0;
@@ -841,6 +846,7 @@ void GlDevice::UpdateTransform()
         transform_[i * 4 + 3] = m.m[i][3];
     }
     std::memcpy(worldView_, &worldView, sizeof worldView_);
+    UpdateNormalMatrix(worldView);
     transformDirty_ = false;
     BumpGroup(kUGTransform);
 }
@@ -1153,6 +1159,7 @@ bool GlDevice::ApplyDrawState(uint32_t fvf)
                 if (textures_[stage]) BindTextureUnit(stage, textures_[stage]->name);
         dirty_ = 0;
     }
+    if (shader_) return ApplyShaderState();
     const auto& rs = renderStates_;
     uint32_t variant = 0;
     if (rs[RDRS_SHADEMODE] == 1) variant |= kVariantFlat;
@@ -1229,6 +1236,7 @@ void GlDevice::UploadUniforms(GlProgram* p)
                             float(c & 255) / 255.0f, float(c >> 24) / 255.0f));
         }
     }
+    UploadLights(p);
 }
 
 // ---- Shadow upkeep when GL objects go away ---------------------------------------------------------------------

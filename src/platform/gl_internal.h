@@ -84,7 +84,13 @@ public:
     uint8_t* bits = nullptr;     // system-memory surfaces
     bool locked = false;
     bool deviceOwned = false;  // the back buffer and the automatic depth buffer: storage belongs to the device
+    // Lockable targets (single-sampled render targets): which copy holds the pixels, and the current lock. A copy
+    // into one reads the source straight into bits; the renderbuffer gets them when the GPU next uses it.
+    uint8_t holder = 0;  // kHeldNowhere, kHeldOnDevice, kHeldInBits
+    RDRect lockRect = {0, 0, 0, 0};
+    bool lockWrites = false;
 };
+constexpr uint8_t kHeldNowhere = 0, kHeldOnDevice = 1, kHeldInBits = 2;
 
 class GlTexture final : public RDTexture {
 public:
@@ -109,6 +115,31 @@ public:
     uint32_t lockOffset = 0, lockSize = 0, lockFlags = 0;
 };
 
+// A declared vertex layout and its vertex-array objects, one per program layout (the emulation's fixed
+// locations, or a compiled program's), each remembering where its arrays point (gl_vdecl.cpp).
+class GlVertexDeclaration final : public RDVertexDeclaration {
+public:
+    ~GlVertexDeclaration() override;
+    struct Arrays {
+        GLuint name = 0;
+        const void* layout = nullptr;  // null: the emulation; else the compiled program
+        GLuint program = 0;
+        int8_t location[RD_MAX_DECL_ELEMENTS] = {};  // per element, -1 unused
+        uint32_t enabled = 0;
+        GLuint buffer = ~0u;
+        uintptr_t offset = 0;
+        uint32_t stride = 0;
+    };
+    static constexpr uint32_t kArrays = 4;
+    Arrays arrays[kArrays];
+    uint32_t nextEvicted = 0;
+    uint32_t stride = 0;        // end of the last element
+    uint32_t emulatedFvf = 0;   // what the emulation reads, as flexible-format bits (picks its variant)
+    bool pretransformed = false;
+    GlVertexDeclaration* prevLive = nullptr;
+    GlVertexDeclaration* nextLive = nullptr;
+};
+
 // The shader variants and their uniform locations.
 struct GlProgram {
     GLuint name = 0;
@@ -116,6 +147,10 @@ struct GlProgram {
     GLint lighting = -1, ambient = -1, normalize = -1;
     GLint colourOp = -1, alphaOp = -1, textured = -1, alphaTest = -1;
     GLint fog = -1, fogParams = -1, fogColour = -1;
+    // Fixed-function lighting (gl_light.cpp).
+    GLint normalMatrix = -1, materialAmbient = -1, lightCount = -1, lightDiffuse = -1, lightPosition = -1,
+          lightAttenuation = -1;
+    uint32_t lightsSeen[2] = {~0u, ~0u};  // lighting and transform versions the lights were placed for
     uint32_t seen[5] = {~0u, ~0u, ~0u, ~0u, ~0u};  // uniform group versions last uploaded
 };
 // Variant bits: flat shading, texture coordinates present, fog on.
@@ -196,6 +231,21 @@ public:
     Counters FrameCounters() override { return {g_calls - frameCallBase_, frameDraws_}; }
     Counters LastFrameCounters() override { return last_; }
 
+    // Compiled shader programs (gl_shader.cpp).
+    RDResult SetShaderProgram(const CompiledProgram* program) override;
+    RDResult SetShaderConstantF(uint8_t stage, uint32_t start, const float* values, uint32_t count) override;
+    RDResult SetShaderConstantI(uint8_t stage, uint32_t start, const int32_t* values, uint32_t count) override;
+    RDResult SetShaderConstantB(uint8_t stage, uint32_t start, const int32_t* values, uint32_t count) override;
+
+    // Fixed-function lights and material (gl_light.cpp).
+    RDResult SetLight(uint32_t index, const RDLight& light) override;
+    RDResult LightEnable(uint32_t index, int32_t enable) override;
+    RDResult SetMaterial(const RDMaterial& material) override;
+
+    // Declared vertex layouts (gl_vdecl.cpp).
+    RDResult CreateVertexDeclaration(const RDVertexElement* elements, RDVertexDeclaration** out) override;
+    RDResult SetVertexDeclaration(RDVertexDeclaration* declaration) override;
+
     // Resources tell the device when GL storage goes away, so no shadow keeps a name GL may hand out again.
     void ForgetTexture(GLuint name);
     void ForgetRenderbuffer(GLuint name);
@@ -268,6 +318,36 @@ private:
     bool SetupAttributes(GLuint buffer, uintptr_t offset, uint32_t stride, uint32_t fvf);
     // Binds what a surface reads from for blits and read-back (resolving a multisampled back buffer first).
     bool BindReadSurface(GlSurface* surface);
+    // Lockable targets (single-sampled render targets): locks read the rectangle back, unlocks write it.
+    RDResult LockTarget(GlSurface* surface, RDLockedRect* out, const RDRect* rect, uint32_t flags);
+    RDResult UnlockTarget(GlSurface* surface);
+    bool Lockable(const GlSurface* s) const
+    {
+        return s->kind == SurfaceKind::RenderTarget && !s->samples && s->renderbuffer;
+    }
+    // Before the GPU reads or draws a lockable target: pixels held in bits go to the renderbuffer.
+    void SyncTarget(GlSurface* surface);
+    void UploadTargetRect(GlSurface* surface, const RDRect& rect);
+    // An unscaled copy into a lockable target that is not bound: the source rectangle read into its bits.
+    bool CaptureInto(GlSurface* source, const RDRect& sourceRect, GlSurface* dest, const RDRect& destRect);
+    // glReadPixels of the bound read buffer as B, G, R, A bytes (rows of rowLength pixels), in the order the driver
+    // reads fastest: some only copy red-first rows, and swapping after is cheaper than their conversion.
+    void ReadBgra(const RDRect& rect, uint8_t* out, uint32_t rowLength);
+    int8_t readsRedFirst_ = -1;  // -1 not asked yet
+    // The storage of the last single-sampled target let go, taken by the next one of its size and format:
+    // read-back makes a temporary target per call, and making the storage again costs more than the copy.
+    struct SpareTarget {
+        GLuint renderbuffer = 0;
+        uint8_t* bits = nullptr;
+        uint32_t width = 0, height = 0, format = 0;
+    } spareTarget_;
+    void FreeSpareTarget();
+
+public:
+    // A single-sampled target's destructor offers its storage; true when the device kept it.
+    bool KeepSpareTarget(GlSurface* surface);
+
+private:
     RDResult DrawArrays(uint32_t type, uint32_t first, uint32_t primitiveCount, uint32_t* vertexCount);
     GlSurface* TargetSurface() const { return targets_[0]; }
     void UploadTextureRect(GlTexture* texture, const RDRect& rect);
@@ -335,6 +415,48 @@ private:
     uint64_t frameCallBase_ = 0;
     uint64_t frameDraws_ = 0;
     Counters last_;
+
+    // Fixed-function lighting (gl_light.cpp): lights 0..7 as set, which are on, the material, and the normal
+    // matrix (inverse transpose of world × view, column-major for GL).
+    static constexpr uint32_t kLights = 8;
+    RDLight lights_[kLights] = {};
+    bool lightOn_[kLights] = {};
+    RDMaterial material_ = {};
+    float normalMatrix_[9] = {};
+    void ResetLights();
+    void UpdateNormalMatrix(const RDMatrix& worldView);
+    void UploadLights(GlProgram* program);
+
+    // The compiled shader program in place of the emulation, and the constant registers it reads.
+    bool ApplyShaderState();
+    bool SetupShaderAttributes(GLuint buffer, uintptr_t offset, uint32_t stride, uint32_t fvf);
+    const CompiledProgram* shader_ = nullptr;
+    uint64_t shaderRegisterVersion_ = 1;
+    struct ShaderSent {
+        GLuint program = 0;
+        uint64_t registers = 0;
+        uint32_t alphaTest = ~0u;
+        float halfPixel[2] = {-1.0f, -1.0f};
+        GLuint attribBuffer = ~0u;
+        uintptr_t attribOffset = 0;
+        uint32_t attribStride = 0, attribFvf = 0;
+    } shaderSent_;
+
+    // Declared vertex layouts (gl_vdecl.cpp): the one set, and whether one of its vertex-array objects is
+    // bound in place of vao_ (only during a draw of it).
+    GlVertexDeclaration* declaration_ = nullptr;
+    bool declarationArraysBound_ = false;
+    void UseDefaultVertexArray()
+    {
+        if (!declarationArraysBound_) return;
+        KGL(glBindVertexArray(vao_));
+        declarationArraysBound_ = false;
+    }
+    RDResult DrawDeclared(uint32_t type, uint32_t startVertex, uint32_t primitiveCount, const void* vertices,
+                          uint32_t stride);
+    bool BindDeclarationArrays(GlVertexDeclaration* d, GLuint buffer, uintptr_t offset, uint32_t stride);
+    // Device release: every declaration's vertex-array objects go with the context.
+    void ForgetDeclarations();
 };
 
 GlDevice* Device();

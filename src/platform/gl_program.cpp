@@ -37,13 +37,49 @@ layout(location = 2) in vec4 a_colour;
 layout(location = 3) in vec2 a_uv;
 
 uniform mat4 u_transform;  // world, view, projection and the target's conventions
-// Kept for the lighting work; nothing reads them yet.
+uniform mat4 u_worldView;
+// Uploaded for completeness; the emulation needs only the products above.
 uniform mat4 u_world;
 uniform mat4 u_view;
 uniform mat4 u_projection;
+
+// Lighting, in view space: colour = ambient state * material ambient + sum of att * max(N.L, 0) * light
+// diffuse * vertex diffuse over the lights; alpha from the vertex. Lights come packed (enabled ones only):
+// u_lightPosition.w is 1 for a point light at xyz, 0 for a directional one whose xyz is the unit vector
+// towards it.
 uniform int u_lighting;
-uniform int u_normalize;
+uniform int u_normalize;  // normals are always normalised
 uniform vec4 u_ambient;
+uniform vec4 u_materialAmbient;
+uniform mat3 u_normalMatrix;  // inverse transpose of world * view
+uniform int u_lightCount;
+uniform vec4 u_lightDiffuse[8];
+uniform vec4 u_lightPosition[8];
+uniform vec4 u_lightAttenuation[8];  // a0, a1, a2, range
+
+vec4 Lit(vec4 p, vec4 diffuse)
+{
+    vec3 eye = (u_worldView * p).xyz;
+    vec3 n = u_normalMatrix * a_normal;
+    float len = length(n);
+    n = len > 0.0 ? n / len : vec3(0.0);
+    vec3 c = u_ambient.rgb * u_materialAmbient.rgb;
+    for (int i = 0; i < u_lightCount; ++i) {
+        vec3 l = u_lightPosition[i].xyz;
+        float att = 1.0;
+        if (u_lightPosition[i].w != 0.0) {
+            vec3 d = l - eye;
+            float dist = length(d);
+            if (dist > u_lightAttenuation[i].w) continue;  // beyond the range
+            vec4 a = u_lightAttenuation[i];
+            float k = a.x + a.y * dist + a.z * dist * dist;
+            att = k > 0.0 ? 1.0 / k : 1.0;
+            l = dist > 0.0 ? d / dist : vec3(0.0);
+        }
+        c += att * max(dot(n, l), 0.0) * u_lightDiffuse[i].rgb * diffuse.rgb;
+    }
+    return vec4(clamp(c, 0.0, 1.0), diffuse.a);
+}
 
 #if FLAT
 flat out vec4 v_colour;
@@ -54,7 +90,6 @@ out vec4 v_colour;
 out vec2 v_uv;
 #endif
 #if FOG
-uniform mat4 u_worldView;
 out float v_fog;  // a depth for per-pixel fog, the factor itself for per-vertex fog
 #endif
 
@@ -62,7 +97,7 @@ void main()
 {
     vec4 p = vec4(a_position, 1.0);
     gl_Position = u_transform * p;
-    v_colour = a_colour;
+    v_colour = u_lighting != 0 ? Lit(p, a_colour) : a_colour;
 #if TEXTURED
     v_uv = a_uv;
 #endif
@@ -221,6 +256,12 @@ bool Program_Build(uint32_t variant, GlProgram* out)
     out->fog = at("u_fog");
     out->fogParams = at("u_fogParams");
     out->fogColour = at("u_fogColour");
+    out->normalMatrix = at("u_normalMatrix");
+    out->materialAmbient = at("u_materialAmbient");
+    out->lightCount = at("u_lightCount");
+    out->lightDiffuse = at("u_lightDiffuse");
+    out->lightPosition = at("u_lightPosition");
+    out->lightAttenuation = at("u_lightAttenuation");
     return true;
 }
 

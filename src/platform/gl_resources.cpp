@@ -119,6 +119,11 @@ GlSurface::~GlSurface()
         owner->level0 = nullptr;
         owner->Release();
     }
+    if (kind == SurfaceKind::RenderTarget && !samples && renderbuffer && !deviceOwned &&
+        Device()->KeepSpareTarget(this)) {
+        renderbuffer = 0;
+        bits = nullptr;
+    }
     if (renderbuffer && !deviceOwned) {
         Device()->ForgetRenderbuffer(renderbuffer);
         KGL(glDeleteRenderbuffers(1, &renderbuffer));
@@ -327,6 +332,14 @@ RDResult GlDevice::CreateRenderTarget(uint32_t width, uint32_t height, uint32_t 
     s->usage = RDUSAGE_RENDERTARGET;
     s->pool = RDPOOL_DEFAULT;
     s->samples = samples;
+    if (!samples && spareTarget_.renderbuffer && spareTarget_.width == width && spareTarget_.height == height &&
+        spareTarget_.format == format) {
+        s->renderbuffer = spareTarget_.renderbuffer;
+        s->bits = spareTarget_.bits;
+        spareTarget_ = SpareTarget();
+        *out = s;
+        return RD_OK;
+    }
     KGL(glGenRenderbuffers(1, &s->renderbuffer));
     KGL(glBindRenderbuffer(GL_RENDERBUFFER, s->renderbuffer));
     KGL(glRenderbufferStorageMultisample(GL_RENDERBUFFER, GLsizei(samples), GLenum(gf.internal), GLsizei(width),
@@ -390,6 +403,7 @@ RDResult GlDevice::SetRenderTarget(uint32_t index, RDSurface* surface)
     if (s && !(s->kind == SurfaceKind::BackBuffer || s->kind == SurfaceKind::RenderTarget ||
                (s->kind == SurfaceKind::TextureLevel && (s->usage & RDUSAGE_RENDERTARGET))))
         return RDERR_INVALIDCALL;
+    if (s && Lockable(s)) SyncTarget(s);
     Rebind(targets_[index], s);
     dirty_ |= kDirtyFramebuffer;
     if (index == 0) {
@@ -423,6 +437,7 @@ RDResult GlDevice::SetDepthStencilSurface(RDSurface* surface)
 
 bool GlDevice::BindReadSurface(GlSurface* s)
 {
+    if (Lockable(s)) SyncTarget(s);
     if (s->kind == SurfaceKind::BackBuffer) {
         if (!bb_.samples) {
             BindReadFramebuffer(bb_.fbo);
@@ -455,12 +470,19 @@ RDResult GlDevice::StretchRect(RDSurface* source, const RDRect* sourceRect, RDSu
     if (!hasDevice_ || !src || !dst || src == dst || !ResolveRect(sourceRect, src->width, src->height, &sr) ||
         !ResolveRect(destRect, dst->width, dst->height, &dr))
         return RDERR_INVALIDCALL;
-    // Destinations: the single-sampled back buffer or a texture level.
+    // Destinations: the single-sampled back buffer, a texture level, or a render target (a multisampled one
+    // only unscaled: each sample takes the source pixel).
+    const bool scaled = sr.right - sr.left != dr.right - dr.left || sr.bottom - sr.top != dr.bottom - dr.top;
     GlFramebuffer* drawTo = nullptr;
-    if (dst->kind == SurfaceKind::TextureLevel && dst->texture) {
+    if ((dst->kind == SurfaceKind::TextureLevel && dst->texture) ||
+        (dst->kind == SurfaceKind::RenderTarget && dst->renderbuffer && !dst->locked && (!dst->samples || !scaled))) {
         drawTo = &drawScratch_;
     } else if (!(dst->kind == SurfaceKind::BackBuffer && !bb_.samples)) {
         return RDERR_INVALIDCALL;
+    }
+    if (Lockable(dst)) {
+        if (!scaled && CaptureInto(src, sr, dst, dr)) return RD_OK;
+        SyncTarget(dst);
     }
     if (!BindReadSurface(src)) return RDERR_INVALIDCALL;
     SetScissor(false, 0, 0, 0, 0);
@@ -471,7 +493,6 @@ RDResult GlDevice::StretchRect(RDSurface* source, const RDRect* sourceRect, RDSu
         BindDrawFramebuffer(bb_.fbo);
     }
     dirty_ |= kDirtyFramebuffer;
-    const bool scaled = sr.right - sr.left != dr.right - dr.left || sr.bottom - sr.top != dr.bottom - dr.top;
     SetColourMask(15);  // some drivers apply it to blits: the whole colour is copied
     dirty_ |= kDirtyColourMask;
     KGL(glBlitFramebuffer(sr.left, sr.top, sr.right, sr.bottom, dr.left, dr.top, dr.right, dr.bottom,
@@ -498,6 +519,7 @@ RDResult GlDevice::LockSurface(RDSurface* surface, RDLockedRect* out, const RDRe
     if (!s || !out) return RDERR_INVALIDCALL;
     if (s->kind == SurfaceKind::TextureLevel && s->owner && s->owner->copy)
         return LockRect(s->owner, 0, out, rect, flags);
+    if (s->kind == SurfaceKind::RenderTarget) return LockTarget(s, out, rect, flags);
     RDRect r;
     if (s->kind != SurfaceKind::SystemMem || s->locked || !ResolveRect(rect, s->width, s->height, &r))
         return RDERR_INVALIDCALL;
@@ -512,9 +534,158 @@ RDResult GlDevice::UnlockSurface(RDSurface* surface)
     auto* s = static_cast<GlSurface*>(surface);
     if (!s) return RDERR_INVALIDCALL;
     if (s->kind == SurfaceKind::TextureLevel && s->owner && s->owner->copy) return UnlockRect(s->owner, 0);
+    if (s->kind == SurfaceKind::RenderTarget) return UnlockTarget(s);
     if (s->kind != SurfaceKind::SystemMem || !s->locked) return RDERR_INVALIDCALL;
     s->locked = false;
     return RD_OK;
+}
+
+RDResult GlDevice::LockTarget(GlSurface* s, RDLockedRect* out, const RDRect* rect, uint32_t flags)
+{
+    RDRect r;
+    if (!hasDevice_ || !Lockable(s) || s->locked || !ResolveRect(rect, s->width, s->height, &r))
+        return RDERR_INVALIDCALL;
+    // Only the locked rectangle is handed out, and it is read (or written) first: no clearing needed.
+    if (!s->bits && !(s->bits = static_cast<uint8_t*>(MemAlloc(size_t(s->width) * s->height * 4))))
+        return RDERR_OUTOFVIDEOMEMORY;
+    uint8_t* first = s->bits + (size_t(r.top) * s->width + size_t(r.left)) * 4;
+    if (s->holder == kHeldOnDevice && !(flags & RDLOCK_DISCARD)) {
+        if (!BindReadSurface(s)) return RDERR_INVALIDCALL;
+        ReadBgra(r, first, s->width);
+    }
+    out->pitch = int32_t(s->width * 4);
+    out->bits = first;
+    s->locked = true;
+    s->lockRect = r;
+    s->lockWrites = !(flags & RDLOCK_READONLY);
+    return RD_OK;
+}
+
+RDResult GlDevice::UnlockTarget(GlSurface* s)
+{
+    if (!s->locked) return RDERR_INVALIDCALL;
+    s->locked = false;
+    if (!s->lockWrites) return RD_OK;
+    // Written pixels stay in bits until the GPU needs them, unless the renderbuffer holds the rest.
+    if (s->holder == kHeldOnDevice)
+        UploadTargetRect(s, s->lockRect);
+    else
+        s->holder = kHeldInBits;
+    return RD_OK;
+}
+
+void GlDevice::SyncTarget(GlSurface* s)
+{
+    if (s->holder == kHeldInBits) UploadTargetRect(s, {0, 0, int32_t(s->width), int32_t(s->height)});
+    s->holder = kHeldOnDevice;
+}
+
+void GlDevice::UploadTargetRect(GlSurface* s, const RDRect& r)
+{
+    // A renderbuffer takes no uploads: the rectangle goes into a texture of its own and is blitted across.
+    const GLsizei w = r.right - r.left, h = r.bottom - r.top;
+    auto* staging = new GlSurface;
+    staging->kind = SurfaceKind::TextureLevel;
+    staging->width = uint32_t(w);
+    staging->height = uint32_t(h);
+    KGL(glGenTextures(1, &staging->texture));
+    BindTextureUnit(0, staging->texture);
+    dirty_ |= kDirtyTextures;
+    KGL(glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0));
+    SetUnpackRowLength(GLint(s->width));
+    KGL(glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, w, h, 0, GL_BGRA, GL_UNSIGNED_BYTE,
+                     s->bits + (size_t(r.top) * s->width + size_t(r.left)) * 4));
+    BindReadFramebuffer(readScratch_.name);
+    Attach(&readScratch_, GL_READ_FRAMEBUFFER, 0, staging);
+    BindDrawFramebuffer(drawScratch_.name);
+    Attach(&drawScratch_, GL_DRAW_FRAMEBUFFER, 0, s);
+    SetScissor(false, 0, 0, 0, 0);
+    SetColourMask(15);
+    dirty_ |= kDirtyFramebuffer | kDirtyColourMask;
+    KGL(glBlitFramebuffer(0, 0, w, h, r.left, r.top, r.right, r.bottom, GL_COLOR_BUFFER_BIT, GL_NEAREST));
+    const GLuint name = staging->texture;
+    ForgetTexture(name);
+    KGL(glDeleteTextures(1, &name));
+    staging->Release();
+}
+
+bool GlDevice::CaptureInto(GlSurface* src, const RDRect& sr, GlSurface* dst, const RDRect& dr)
+{
+    // A renderbuffer holding pixels outside the rectangle keeps the copy on the GPU; so does a bound target,
+    // whose drawing goes to the renderbuffer, and a multisampled source, which only a blit resolves.
+    const bool whole = dr.left == 0 && dr.top == 0 && uint32_t(dr.right) == dst->width &&
+                       uint32_t(dr.bottom) == dst->height;
+    if (dst->locked || (dst->holder == kHeldOnDevice && !whole) ||
+        (src->kind == SurfaceKind::RenderTarget && src->samples))
+        return false;
+    for (const GlSurface* bound : targets_)
+        if (bound == dst) return false;
+    if (!dst->bits && !(dst->bits = static_cast<uint8_t*>(MemAlloc(size_t(dst->width) * dst->height * 4))))
+        return false;
+    if (!BindReadSurface(src)) return false;
+    ReadBgra(sr, dst->bits + (size_t(dr.top) * dst->width + size_t(dr.left)) * 4, dst->width);
+    dst->holder = kHeldInBits;
+    return true;
+}
+
+void GlDevice::ReadBgra(const RDRect& r, uint8_t* out, uint32_t rowLength)
+{
+    if (readsRedFirst_ < 0) {
+        GLint format = 0, type = 0;
+        KGL(glGetIntegerv(GL_IMPLEMENTATION_COLOR_READ_FORMAT, &format));
+        KGL(glGetIntegerv(GL_IMPLEMENTATION_COLOR_READ_TYPE, &type));
+        readsRedFirst_ = format == GL_RGBA && type == GL_UNSIGNED_BYTE ? 1 : 0;
+    }
+    const GLsizei w = r.right - r.left, h = r.bottom - r.top;
+    const bool narrower = uint32_t(w) != rowLength;
+    if (narrower) KGL(glPixelStorei(GL_PACK_ROW_LENGTH, GLint(rowLength)));
+    if (!readsRedFirst_) {
+        KGL(glReadPixels(r.left, r.top, w, h, GL_BGRA, GL_UNSIGNED_BYTE, out));
+    } else {
+        // Bands small enough to swap while they are still in the cache; four pixels a step in vector registers.
+        using Pixels4 = uint32_t __attribute__((vector_size(16)));
+        const GLsizei band = std::max<GLsizei>(1, GLsizei(131072 / (rowLength * 4)));
+        for (GLsizei top = 0; top < h; top += band) {
+            const GLsizei rows = std::min(band, h - top);
+            uint8_t* first = out + size_t(top) * rowLength * 4;
+            KGL(glReadPixels(r.left, r.top + top, w, rows, GL_RGBA, GL_UNSIGNED_BYTE, first));
+            for (GLsizei y = 0; y < rows; ++y) {
+                uint8_t* row = first + size_t(y) * rowLength * 4;
+                GLsizei x = 0;
+                for (; x + 4 <= w; x += 4) {
+                    Pixels4 v;
+                    std::memcpy(&v, row + size_t(x) * 4, 16);
+                    v = (v & 0xFF00FF00u) | (v & 0xFFu) << 16 | (v >> 16 & 0xFFu);
+                    std::memcpy(row + size_t(x) * 4, &v, 16);
+                }
+                for (; x < w; ++x) {
+                    uint32_t v;
+                    std::memcpy(&v, row + size_t(x) * 4, 4);
+                    v = (v & 0xFF00FF00u) | (v & 0xFFu) << 16 | (v >> 16 & 0xFFu);
+                    std::memcpy(row + size_t(x) * 4, &v, 4);
+                }
+            }
+        }
+    }
+    if (narrower) KGL(glPixelStorei(GL_PACK_ROW_LENGTH, 0));
+}
+
+bool GlDevice::KeepSpareTarget(GlSurface* s)
+{
+    if (!hasDevice_) return false;
+    FreeSpareTarget();
+    spareTarget_ = {s->renderbuffer, s->bits, s->width, s->height, s->format};
+    return true;
+}
+
+void GlDevice::FreeSpareTarget()
+{
+    if (spareTarget_.renderbuffer) {
+        ForgetRenderbuffer(spareTarget_.renderbuffer);
+        KGL(glDeleteRenderbuffers(1, &spareTarget_.renderbuffer));
+    }
+    MemFree(spareTarget_.bits);
+    spareTarget_ = SpareTarget();
 }
 
 // ---- Vertex buffers and drawing -----------------------------------------------------------------------------------
@@ -612,11 +783,13 @@ RDResult GlDevice::SetFVF(uint32_t fvf)
 {
     if (!hasDevice_) return RDERR_INVALIDCALL;
     fvf_ = fvf;
+    if (declaration_) SetVertexDeclaration(nullptr);
     return RD_OK;
 }
 
 bool GlDevice::SetupAttributes(GLuint buffer, uintptr_t offset, uint32_t stride, uint32_t fvf)
 {
+    if (shader_) return SetupShaderAttributes(buffer, offset, stride, fvf);
     if (gl_.attribBuffer == buffer && gl_.attribOffset == offset && gl_.attribStride == stride && gl_.attribFvf == fvf)
         return true;
     FvfLayout layout;
@@ -662,6 +835,7 @@ RDResult GlDevice::DrawArrays(uint32_t type, uint32_t first, uint32_t primitiveC
 
 RDResult GlDevice::DrawPrimitive(uint32_t type, uint32_t startVertex, uint32_t primitiveCount)
 {
+    if (declaration_) return DrawDeclared(type, startVertex, primitiveCount, nullptr, 0);
     if (!hasDevice_ || !stream_ || stream_->locked || !fvf_) return RDERR_INVALIDCALL;
     FvfLayout layout;
     GLenum mode;
@@ -677,6 +851,7 @@ RDResult GlDevice::DrawPrimitive(uint32_t type, uint32_t startVertex, uint32_t p
 
 RDResult GlDevice::DrawPrimitiveUP(uint32_t type, uint32_t primitiveCount, const void* vertices, uint32_t stride)
 {
+    if (declaration_) return DrawDeclared(type, 0, primitiveCount, vertices, stride);
     FvfLayout layout;
     GLenum mode;
     uint32_t count;

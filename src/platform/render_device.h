@@ -5,6 +5,8 @@
 #pragma once
 #include <cstdint>
 
+struct CompiledProgram;  // platform/shader_compiler.h
+
 // Results: 0 succeeds, anything negative fails (the engine logs the value in hexadecimal).
 using RDResult = int32_t;
 constexpr RDResult RD_OK = 0;
@@ -211,6 +213,28 @@ struct RDPresentParams {
     uint32_t presentationInterval;
 };
 
+// Fixed-function lighting: light kinds, a light record and the material (colours as floats 0..1).
+constexpr uint32_t RDLIGHT_POINT = 1;
+constexpr uint32_t RDLIGHT_DIRECTIONAL = 3;
+struct RDColourValue {
+    float r, g, b, a;
+};
+struct RDVector3 {
+    float x, y, z;
+};
+struct RDLight {
+    uint32_t type;
+    RDColourValue diffuse, specular, ambient;
+    RDVector3 position, direction;  // world space; a direction points away from the light
+    float range, falloff;
+    float attenuation0, attenuation1, attenuation2;
+    float theta, phi;
+};
+struct RDMaterial {
+    RDColourValue diffuse, ambient, specular, emissive;
+    float power;
+};
+
 // Device resources are reference counted: a creation or a Get… hands over one reference, Release drops one and
 // the last frees the resource.
 class RDResource {
@@ -246,6 +270,39 @@ public:
 class RDVertexBuffer : public RDResource {
 public:
     uint32_t length = 0, usage = 0, fvf = 0, pool = RDPOOL_DEFAULT;
+};
+
+// Declared vertex layouts: elements of stream 0, each a typed value at a byte offset with a usage and a usage
+// index. Types and usages keep the device's numbering (usages as SDU_* in platform/shader_compiler.h).
+constexpr uint8_t RDDECLTYPE_FLOAT1 = 0;
+constexpr uint8_t RDDECLTYPE_FLOAT2 = 1;
+constexpr uint8_t RDDECLTYPE_FLOAT3 = 2;
+constexpr uint8_t RDDECLTYPE_FLOAT4 = 3;
+constexpr uint8_t RDDECLTYPE_D3DCOLOR = 4;  // bytes B, G, R, A read as normalised colour
+constexpr uint8_t RDDECLTYPE_UBYTE4 = 5;    // four bytes read as they are
+constexpr uint8_t RDDECLTYPE_UNUSED = 17;
+constexpr uint8_t RDDECLUSAGE_POSITION = 0;
+constexpr uint8_t RDDECLUSAGE_BLENDWEIGHT = 1;
+constexpr uint8_t RDDECLUSAGE_NORMAL = 3;
+constexpr uint8_t RDDECLUSAGE_TEXCOORD = 5;
+constexpr uint8_t RDDECLUSAGE_TANGENT = 6;
+constexpr uint8_t RDDECLUSAGE_BINORMAL = 7;
+constexpr uint8_t RDDECLUSAGE_TESSFACTOR = 8;
+constexpr uint8_t RDDECLUSAGE_POSITIONT = 9;
+constexpr uint8_t RDDECLUSAGE_COLOR = 10;
+constexpr uint8_t RDDECLUSAGE_FOG = 11;
+constexpr uint8_t RDDECLUSAGE_DEPTH = 12;
+constexpr uint8_t RDDECLUSAGE_SAMPLE = 13;
+constexpr uint32_t RD_MAX_DECL_ELEMENTS = 32;
+struct RDVertexElement {
+    uint16_t stream;  // 0xFF ends a list
+    uint16_t offset;
+    uint8_t type, method, usage, usageIndex;
+};
+class RDVertexDeclaration : public RDResource {
+public:
+    RDVertexElement elements[RD_MAX_DECL_ELEMENTS] = {};  // without the end marker
+    uint32_t count = 0;
 };
 
 // The interface and its one device. Creation, adapter queries and the device operations are all here: there is
@@ -327,6 +384,11 @@ public:
     virtual RDResult DrawPrimitiveUP(uint32_t type, uint32_t primitiveCount, const void* vertices,
                                      uint32_t stride) = 0;
 
+    // Fixed-function lighting (used while no shader program is set): lights 0..7 and the material.
+    virtual RDResult SetLight(uint32_t, const RDLight&) { return RDERR_INVALIDCALL; }
+    virtual RDResult LightEnable(uint32_t, int32_t) { return RDERR_INVALIDCALL; }
+    virtual RDResult SetMaterial(const RDMaterial&) { return RDERR_INVALIDCALL; }
+
     // Counters of the frame now being drawn and of the last presented one (GL calls, draw calls).
     struct Counters {
         uint64_t calls = 0;
@@ -334,6 +396,24 @@ public:
     };
     virtual Counters FrameCounters() = 0;
     virtual Counters LastFrameCounters() = 0;
+
+    // Programmable drawing: a compiled vertex and pixel program pair replaces the fixed-function emulation
+    // while it is set (null puts the emulation back). The program stays the caller's and must outlive its use.
+    // Constant registers are device state, kept across program changes: count float4, int4 or bool registers
+    // of a stage (SC_STAGE_VERTEX / SC_STAGE_PIXEL) from start, sent to the program before each draw.
+    virtual RDResult SetShaderProgram(const CompiledProgram*) { return RDERR_INVALIDCALL; }
+    virtual RDResult SetShaderConstantF(uint8_t, uint32_t, const float*, uint32_t) { return RDERR_INVALIDCALL; }
+    virtual RDResult SetShaderConstantI(uint8_t, uint32_t, const int32_t*, uint32_t) { return RDERR_INVALIDCALL; }
+    virtual RDResult SetShaderConstantB(uint8_t, uint32_t, const int32_t*, uint32_t) { return RDERR_INVALIDCALL; }
+
+    // Declared vertex layouts. A list ends with an element of stream 0xFF and holds at most
+    // RD_MAX_DECL_ELEMENTS others. Setting a declaration replaces the flexible format; SetFVF drops it again.
+    virtual RDResult CreateVertexDeclaration(const RDVertexElement*, RDVertexDeclaration** out)
+    {
+        if (out) *out = nullptr;
+        return RDERR_INVALIDCALL;
+    }
+    virtual RDResult SetVertexDeclaration(RDVertexDeclaration*) { return RDERR_INVALIDCALL; }
 };
 
 // The device the back end draws through: the OpenGL one unless a test installed another. Never null.

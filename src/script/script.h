@@ -28,6 +28,8 @@ int32_t JS_LessThan(RValue* result, const RValue* x, const RValue* y, bool leftF
 int32_t JS_Equals(RValue* result, const RValue* x, const RValue* y);  // 1.0 or 0.0
 bool JS_StrictEquals(const RValue* x, const RValue* y);
 bool JS_IsCallable(const RValue* value);
+// Whether the object's named variables hold "[[Call_Script]]" or "[[Call_Cpp]]"; false for null.
+bool JS_IsCallableObject(QZObjectBase* object);
 
 // Properties.
 void JS_GetProperty(QZObjectBase* object, RValue* result, const char* name);  // unset when absent

@@ -9,6 +9,8 @@
 #include "core/error.h"
 #include "core/seam_trace.h"
 #include "core/value.h"
+#include "core/varlist.h"
+#include "world/object_base.h"
 
 JSPendingException JS_PendingException = {};
 
@@ -215,6 +217,12 @@ bool JS_IsCallable(const RValue* value)
         RuntimeError("unhandled type for JS_IsCallable");
         return false;
     }
+}
+
+bool JS_IsCallableObject(QZObjectBase* object)
+{
+    if (!object || !object->named) return false;
+    return object->named->FindByName("[[Call_Script]]") || object->named->FindByName("[[Call_Cpp]]");
 }
 
 void JS_GetProperty(QZObjectBase* object, RValue* result, const char* name)

@@ -12,6 +12,7 @@
 #include "core/timing.h"
 #include "draw/draw.h"
 #include "gfx/device.h"
+#include "gfx/readback.h"
 #include "input/input.h"
 #include "net/net.h"
 #include "platform/messages.h"
@@ -193,6 +194,7 @@ int64_t MainLoop_Frame()
         DoAStep();
         if (Profiler_Active) Profiler_Leave();
         IO_DrawVirtualKeys();
+        ReadBack_TestSnapshot(MainLoop_FramesRun + 1);  // the frame as drawn, before any present
         End_Frame(RoomChangeCode < 0 && g_DrawEventsEnabled);
         if (Launcher_GameChangePending()) RoomChangeCode = ROOM_CHANGE_GAME_CHANGE;
 

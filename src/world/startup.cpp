@@ -23,6 +23,7 @@
 #include "gfx/gpustate.h"
 #include "gfx/shaders.h"
 #include "gfx/textures.h"
+#include "gfx/vformat.h"
 #include "gfx/window.h"
 #include "input/input.h"
 #include "layers/layers.h"
@@ -340,6 +341,7 @@ void Runner_Shutdown()
         {"Variable_BuiltIn_Free", Variable_BuiltIn_Free},
         {"Font_FreeAll", Font_FreeAll},
         {"Text_Shutdown", Text_Shutdown},
+        {"VertexFormat_FreeElementTable", VertexFormat_FreeElementTable},
         {"FileFunctions_Shutdown", FileFunctions_Shutdown},
         {"TimeLine_FreeAll", TimeLine_FreeAll},
         {"UnloadGameData", UnloadGameData},

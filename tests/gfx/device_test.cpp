@@ -389,7 +389,7 @@ TEST_F(GfxDevice, ManualClearsDrawAQuadPerTargetAndPutTheStateBack)
     GR_D3D_GetMatrix(RDTS_PROJECTION, &projection);
     GPUState::SetRenderState(GPURS_ZFUNC, 4);
     GPUState::SetRenderState(GPURS_COLORWRITEENABLE, 1);
-    Shader* shader = reinterpret_cast<Shader*>(uintptr_t(0x1000));
+    Shader* shader = Shader_Add("sh_clear", 1, nullptr, 0, nullptr);  // a record without programs
     Shader_SetPending(shader);
     Shader_Apply();
     GraphicsFlush();
@@ -433,6 +433,7 @@ TEST_F(GfxDevice, ManualClearsDrawAQuadPerTargetAndPutTheStateBack)
 
     Shader_SetPending(nullptr);
     Shader_Apply();
+    Shader_FreeAll();
     first->Release();
     second->Release();
     texture->Release();

@@ -686,6 +686,7 @@ TEST_F(GlDevice, ResetChangesSizeAndMultisampling)
         p = Params(window, kSize, kSize, c.samples);
         ASSERT_EQ(d->Reset(&p), RD_OK);
         d->SetRenderState(RDRS_CULLMODE, 1);
+        d->SetRenderState(RDRS_LIGHTING, 0);  // a reset turns the device's lighting back on
         Ortho2D(d, float(kSize), float(kSize));
         d->Clear(RDCLEAR_TARGET | RDCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
         const V triangle[3] = {{0, 0, 0, 0xFFFFFFFF}, {64, 0, 0, 0xFFFFFFFF}, {0, 57, 0, 0xFFFFFFFF}};

@@ -17,8 +17,13 @@
 #include "net/net.h"
 #include "physics/physics.h"
 #include "platform/hooks.h"
+#include "particles/particles.h"
 #include "script/script.h"
+#include "skeleton/skeleton.h"
 #include "services/services.h"
+#include "test_support.h"
+#include "core/varlist.h"
+#include "world/object_base.h"
 
 namespace {
 
@@ -43,7 +48,6 @@ TEST_F(SeamsTest, LookupsFindNothingAndRecordNothing)
         int32_t result;
     };
     const Finder finders[] = {
-        {"Sprite_Find", Sprite_Find("spr_player")},
         {"Background_Find", Background_Find("bg_sky")},
         {"Font_Find", Font_Find("fnt_main")},
         {"Path_Find", Path_Find("path_patrol")},
@@ -59,12 +63,8 @@ TEST_F(SeamsTest, LookupsFindNothingAndRecordNothing)
         const void* result;
     };
     const Lookup lookups[] = {
-        {"Sprite_Data", Sprite_Data(0)},
         {"Background_Data", Background_Data(0)},
         {"Path_Data", Path_Data(0)},
-        {"CCameraManager::GetCamera", CCameraManager::GetCamera(0)},
-        {"CCameraManager::GetActiveCamera", CCameraManager::GetActiveCamera()},
-        {"CCameraManager::GetScriptInstance", CCameraManager::GetScriptInstance()},
         {"Layer_FindById", Layer_FindById(nullptr, 0)},
         {"Layer_ScriptInstance", Layer_ScriptInstance},
         {"DebugServer", DebugServer},
@@ -73,7 +73,6 @@ TEST_F(SeamsTest, LookupsFindNothingAndRecordNothing)
     };
     for (const Lookup& l : lookups) EXPECT_EQ(l.result, nullptr) << l.what;
 
-    EXPECT_FALSE(Sprite_Exists(0));
     EXPECT_FALSE(Background_Exists(0));
     EXPECT_FALSE(Profiler_Active);
     EXPECT_TRUE(Debug_FrameLimiting);
@@ -95,9 +94,7 @@ TEST_F(SeamsTest, StepsSucceedAndLeaveTheirNameInTheTrace)
     };
     uint8_t chunk[8] = {};
     const Step steps[] = {
-        {"Sprite_Load", [&] { return Sprite_Load(chunk, 8, chunk); }},
         {"Background_Load", [&] { return Background_Load(chunk, 8, chunk); }},
-        {"Font_Load", [&] { return Font_Load(chunk, 8, chunk); }},
         {"Path_Load", [&] { return Path_Load(chunk, 8, chunk); }},
         {"Audio_Load", [&] { return Audio_Load(chunk, 8, chunk); }},
         {"Sound_Init", [&] { return Sound_Init(chunk, 8, chunk); }},
@@ -109,7 +106,6 @@ TEST_F(SeamsTest, StepsSucceedAndLeaveTheirNameInTheTrace)
         {"Extension_Prepare", [] { return Extension_Prepare(); }},
         {"Extension_Initialise", [] { return Extension_Initialise(); }},
         {"Extension_Finalise", [] { return Extension_Finalise(); }},
-        {"CCameraManager::Reset", [] { CCameraManager::Reset(); return true; }},
         {"DrawRoom", [] { DrawRoom(); return true; }},
         {"HandleCollision", [] { HandleCollision(); return true; }},
         {"IO_Update", [] { IO_Update(); return true; }},
@@ -132,6 +128,97 @@ TEST_F(SeamsTest, StepsSucceedAndLeaveTheirNameInTheTrace)
     SeamTrace_Clear();
     DrawRoom();
     EXPECT_TRUE(SeamTrace_Calls().empty());
+}
+
+// Audio, particles, skeletons and HTTP: queries answer "nothing" and record nothing; operations that would
+// load, play, draw or queue something answer their failure value and leave their name in the trace.
+TEST_F(SeamsTest, NeighbourSeamsAnswerNothing)
+{
+    CSkeletonInstance pose;
+    CSkeletonSprite* skeleton = new CSkeletonSprite();
+    CSound sound;
+    QZObjectBase* plain = ObjectBase_Alloc(0, 0, false);
+    struct Row {
+        const char* traced;  // null: a query that must record nothing
+        std::function<bool()> answersNothing;
+    };
+    const int32_t words[3] = {1, 2, 3};
+    const uint8_t data[4] = {};
+    const Row rows[] = {
+        {nullptr, [] { return !Sound_Exists(0) && !Sound_Exists(-1); }},
+        {nullptr, [] { return std::strcmp(Sound_Name(0), "<undefined>") == 0; }},
+        {nullptr, [] { return Sound_Data(0) == nullptr; }},
+        {nullptr, [] { return !Audio_SoundExists(0) && !Audio_SoundExists(400000); }},
+        {nullptr, [] { return std::strcmp(Audio_GetName(3), "<undefined>") == 0; }},
+        {nullptr, [] { return ParticleSystem_HighestDepth() == -1e9f; }},
+        {nullptr, [] { return ParticleSystem_NextDepthBelow(100.0f) == -1e9f; }},
+        {nullptr, [] { return !JS_IsCallableObject(nullptr); }},
+        {nullptr, [&] { return !JS_IsCallableObject(plain); }},
+        {nullptr, [&] { return !skeleton->IsValid(); }},
+        {nullptr, [&] { return *pose.GetAnimationName(0) == 0 && *pose.GetSkinName() == 0; }},
+        {nullptr, [&] { return *pose.GetAttachmentName("hand") == 0; }},
+        {nullptr, [&] {
+             return !pose.GetBoneData("root", 0) && !pose.SetBoneData("root", 0) && !pose.GetBoneState("root", 0) &&
+                    !pose.SetBoneState("root", 0);
+         }},
+        {nullptr, [&] { return !pose.drawCollision; }},
+        {"Audio_DrawDebug", [] { Audio_DrawDebug(); return true; }},
+        {"Sound_Add", [] { return Sound_Add("jump.wav", 0, true) == -1; }},
+        {"Sound_Replace", [] { return !Sound_Replace(0, "jump.wav", 0, true); }},
+        {"Sound_Delete", [] { return !Sound_Delete(0); }},
+        {"CSound::LoadSample", [&] { return !sound.LoadSample(); }},
+        {"CSound::Discard", [&] { sound.Discard(); return true; }},
+        {"ParticleSystem_DrawAtDepth", [] { ParticleSystem_DrawAtDepth(0.0f); return true; }},
+        {"ParticleSystem_DrawLayerElement", [] { ParticleSystem_DrawLayerElement(0); return true; }},
+        {"Http_Get", [] { Http_Get("http://localhost/", 0, nullptr, nullptr, nullptr); return true; }},
+        {"CSkeletonSprite::LoadFromChunk", [&] { return skeleton->LoadFromChunk(data, 4, 1, 1, words) && !skeleton->IsValid(); }},
+        {"CSkeletonSprite::LoadFromFile", [&] { return !skeleton->LoadFromFile("hero.json"); }},
+        {"CSkeletonSprite::DrawInstance", [&] { skeleton->DrawInstance(0, 0, 0, 1, 1, 0, 0xFFFFFF, 1); return true; }},
+        {"CSkeletonSprite::Draw", [&] { skeleton->Draw("walk", nullptr, 0, 0, 0, 1, 1, 0, 0, 1, nullptr); return true; }},
+        {"CSkeletonSprite::DrawTime", [&] { skeleton->DrawTime("walk", nullptr, 0, 0, 0, 1, 1, 0, 0, 1, nullptr); return true; }},
+        {"CSkeletonSprite::DrawCollision", [&] { skeleton->DrawCollision("walk", 0, 0, 0, 1, 1, 0, 0); return true; }},
+    };
+    for (const Row& r : rows) {
+        SeamTrace_Clear();
+        EXPECT_TRUE(r.answersNothing()) << (r.traced ? r.traced : "query");
+        if (r.traced)
+            EXPECT_EQ(SeamTrace_Calls(), std::vector<std::string>{r.traced});
+        else
+            EXPECT_TRUE(SeamTrace_Calls().empty()) << SeamTrace_Calls().front();
+    }
+    delete skeleton;
+    ObjectBase_Free(plain);
+}
+
+TEST_F(SeamsTest, CallableObjectsCarryACallMarker)
+{
+    struct Case {
+        const char* variable;  // null: no named variables at all
+        bool callable;
+    };
+    const Case cases[] = {
+        {"[[Call_Script]]", true}, {"[[Call_Cpp]]", true}, {"[[Call]]", false}, {"call_cpp", false}, {nullptr, false},
+    };
+    for (const Case& c : cases) {
+        QZObjectBase* object = ObjectBase_Alloc(0, 0, false);
+        if (c.variable) {
+            object->named = new CVariableList();
+            object->named->Add(CVariableList::NewNamedNode(c.variable));
+        }
+        EXPECT_EQ(JS_IsCallableObject(object), c.callable) << (c.variable ? c.variable : "none");
+        ObjectBase_Free(object);
+    }
+}
+
+TEST_F(SeamsTest, SkeletonDurationOfAnUnknownAnimationWarns)
+{
+    kvtest::RecordingConsole console;
+    tagIConsole* saved = DebugConsole;
+    DebugConsole = &console;
+    CSkeletonInstance pose;
+    EXPECT_EQ(pose.GetAnimationDuration("jump"), 0.0f);
+    DebugConsole = saved;
+    EXPECT_EQ(console.text, "WARNING: Could not find animation \"jump\"\n");
 }
 
 TEST_F(SeamsTest, PhysicsAssertHook)

@@ -184,6 +184,7 @@ std::string FakeRenderDevice::NameOf(const RDResource* resource) const
     if (auto t = dynamic_cast<const FakeTexture*>(resource)) return t->name;
     if (auto s = dynamic_cast<const FakeSurface*>(resource)) return s->name;
     if (auto v = dynamic_cast<const FakeVertexBuffer*>(resource)) return v->name;
+    if (auto v = dynamic_cast<const FakeVertexDeclaration*>(resource)) return v->name;
     return "foreign";
 }
 
@@ -423,6 +424,43 @@ RDResult FakeRenderDevice::SetTransform(uint32_t which, const RDMatrix& matrix)
     return r;
 }
 
+// ---- shader programs -------------------------------------------------------------------------------------
+
+RDResult FakeRenderDevice::SetShaderProgram(const CompiledProgram* program)
+{
+    RDResult r = Enter("SetShaderProgram", program ? "program" : "null");
+    if (!RD_Failed(r)) shaderProgram = program;
+    return r;
+}
+
+// "SetShaderConstantF(stage,start,count,[v v v v ...])": every value of the count registers.
+RDResult FakeRenderDevice::SetShaderConstantF(uint8_t stage, uint32_t start, const float* values, uint32_t count)
+{
+    std::string text = Args(stage, start, count) + ",[";
+    for (uint32_t i = 0; values && i < count * 4; ++i) text += (i ? " " : "") + Real(values[i]);
+    RDResult r = Enter("SetShaderConstantF", text + "]");
+    if (!RD_Failed(r) && values) ShaderRegisters_SetF(&shaderRegisters, stage, start, values, count);
+    return r;
+}
+
+RDResult FakeRenderDevice::SetShaderConstantI(uint8_t stage, uint32_t start, const int32_t* values, uint32_t count)
+{
+    std::string text = Args(stage, start, count) + ",[";
+    for (uint32_t i = 0; values && i < count * 4; ++i) text += (i ? " " : "") + std::to_string(values[i]);
+    RDResult r = Enter("SetShaderConstantI", text + "]");
+    if (!RD_Failed(r) && values) ShaderRegisters_SetI(&shaderRegisters, stage, start, values, count);
+    return r;
+}
+
+RDResult FakeRenderDevice::SetShaderConstantB(uint8_t stage, uint32_t start, const int32_t* values, uint32_t count)
+{
+    std::string text = Args(stage, start, count) + ",[";
+    for (uint32_t i = 0; values && i < count; ++i) text += (i ? " " : "") + std::to_string(values[i]);
+    RDResult r = Enter("SetShaderConstantB", text + "]");
+    if (!RD_Failed(r) && values) ShaderRegisters_SetB(&shaderRegisters, stage, start, values, count);
+    return r;
+}
+
 // ---- textures and surfaces -------------------------------------------------------------------------------
 
 RDResult FakeRenderDevice::CreateTexture(uint32_t width, uint32_t height, uint32_t levels, uint32_t usage,
@@ -647,7 +685,36 @@ RDResult FakeRenderDevice::SetStreamSource(uint32_t stream, RDVertexBuffer* buff
 RDResult FakeRenderDevice::SetFVF(uint32_t vertexFormat)
 {
     RDResult r = Enter("SetFVF", Hex(vertexFormat));
-    if (!RD_Failed(r)) fvf = vertexFormat;
+    if (!RD_Failed(r)) {
+        fvf = vertexFormat;
+        declaration = nullptr;
+    }
+    return r;
+}
+
+RDResult FakeRenderDevice::CreateVertexDeclaration(const RDVertexElement* elements, RDVertexDeclaration** out)
+{
+    std::string text;
+    uint32_t count = 0;
+    for (; elements && elements[count].stream != 0xFF && count < RD_MAX_DECL_ELEMENTS; ++count)
+        text += (count ? "," : "") + std::to_string(elements[count].offset) + "/" +
+                std::to_string(elements[count].type) + "/" + std::to_string(elements[count].usage) + "/" +
+                std::to_string(elements[count].usageIndex);
+    RDResult r = Enter("CreateVertexDeclaration", text);
+    *out = nullptr;
+    if (RD_Failed(r)) return r;
+    auto* d = new FakeVertexDeclaration;
+    d->name = "decl" + std::to_string(nextResource_++);
+    d->count = count;
+    for (uint32_t i = 0; i < count; ++i) d->elements[i] = elements[i];
+    *out = d;
+    return r;
+}
+
+RDResult FakeRenderDevice::SetVertexDeclaration(RDVertexDeclaration* d)
+{
+    RDResult r = Enter("SetVertexDeclaration", NameOf(d));
+    if (!RD_Failed(r)) declaration = d;
     return r;
 }
 
@@ -691,6 +758,43 @@ RenderDevice::Counters FakeRenderDevice::LastFrameCounters()
 {
     log.push_back("LastFrameCounters()");
     return lastFrame_;
+}
+
+// ---- fixed-function lighting -----------------------------------------------------------------------------
+
+namespace {
+std::string ColourText(const RDColourValue& c)
+{
+    return "(" + Real(c.r) + "," + Real(c.g) + "," + Real(c.b) + "," + Real(c.a) + ")";
+}
+std::string VectorText(const RDVector3& v) { return "(" + Real(v.x) + "," + Real(v.y) + "," + Real(v.z) + ")"; }
+}  // namespace
+
+// "SetLight(index,type,diffuse,position,direction,range,a0,a1,a2)"; the members the engine leaves 0 are kept
+// in `lights`.
+RDResult FakeRenderDevice::SetLight(uint32_t index, const RDLight& light)
+{
+    RDResult r = Enter("SetLight", Args(index, light.type) + "," + ColourText(light.diffuse) + "," +
+                                       VectorText(light.position) + "," + VectorText(light.direction) + "," +
+                                       Real(light.range) + "," + Real(light.attenuation0) + "," +
+                                       Real(light.attenuation1) + "," + Real(light.attenuation2));
+    if (!RD_Failed(r)) lights[index] = light;
+    return r;
+}
+
+RDResult FakeRenderDevice::LightEnable(uint32_t index, int32_t enable)
+{
+    RDResult r = Enter("LightEnable", Args(index) + "," + std::to_string(enable));
+    if (!RD_Failed(r)) lightEnabled[index] = enable;
+    return r;
+}
+
+RDResult FakeRenderDevice::SetMaterial(const RDMaterial& m)
+{
+    RDResult r = Enter("SetMaterial", ColourText(m.diffuse) + "," + ColourText(m.ambient) + "," +
+                                          ColourText(m.specular) + "," + ColourText(m.emissive) + "," + Real(m.power));
+    if (!RD_Failed(r)) material = m;
+    return r;
 }
 
 // ---- the display list ------------------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #pragma once
 #include "platform/display_platform.h"
 #include "platform/render_device.h"
+#include "platform/shader_compiler.h"
 
 #include <cstdint>
 #include <deque>
@@ -47,6 +48,10 @@ class FakeVertexBuffer final : public RDVertexBuffer {
 public:
     std::string name;
     std::vector<uint8_t> bytes;
+};
+class FakeVertexDeclaration final : public RDVertexDeclaration {
+public:
+    std::string name;
 };
 
 // One DrawPrimitive or DrawPrimitiveUP: its vertices as the device saw them.
@@ -156,6 +161,28 @@ public:
     RDResult DrawPrimitiveUP(uint32_t type, uint32_t primitiveCount, const void* vertices, uint32_t stride) override;
     Counters FrameCounters() override;
     Counters LastFrameCounters() override;
+
+    // Fixed-function lighting: what SetLight, LightEnable and SetMaterial were last given.
+    std::map<uint32_t, RDLight> lights;
+    std::map<uint32_t, int32_t> lightEnabled;
+    RDMaterial material{};
+    RDResult SetLight(uint32_t index, const RDLight& light) override;
+    RDResult LightEnable(uint32_t index, int32_t enable) override;
+    RDResult SetMaterial(const RDMaterial& material) override;
+
+    // Shader programs: the one set (not owned) and the constant registers as written (the log has each write).
+    const CompiledProgram* shaderProgram = nullptr;
+    ShaderRegisters shaderRegisters{};
+    RDResult SetShaderProgram(const CompiledProgram* program) override;
+    RDResult SetShaderConstantF(uint8_t stage, uint32_t start, const float* values, uint32_t count) override;
+    RDResult SetShaderConstantI(uint8_t stage, uint32_t start, const int32_t* values, uint32_t count) override;
+    RDResult SetShaderConstantB(uint8_t stage, uint32_t start, const int32_t* values, uint32_t count) override;
+
+    // Declared vertex layouts: the one set (not referenced; null after SetFVF). The log shows each element as
+    // offset/type/usage/usage index.
+    RDVertexDeclaration* declaration = nullptr;
+    RDResult CreateVertexDeclaration(const RDVertexElement* elements, RDVertexDeclaration** out) override;
+    RDResult SetVertexDeclaration(RDVertexDeclaration* declaration) override;
 
     // The surfaces the device holds (null when none).
     RDSurface* BackBuffer() const { return backBuffer_; }

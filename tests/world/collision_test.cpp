@@ -5,12 +5,15 @@
 #include "draw/draw.h"
 #include "layers/layers.h"
 #include "skeleton/skeleton.h"
+#include "test_support.h"
 #include "world/instance.h"
+#include "world/loader.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -769,6 +772,60 @@ TEST_F(CollisionTest, SkeletonAgainstAFramelessSpriteIsFalse)
         EXPECT_FALSE(Collision_Instance(b, a, precise));
     }
     EXPECT_TRUE(g_CollTestSkeletonCalls.empty());
+}
+
+// ---- The real sprite table, no override installed ----
+
+TEST_F(CollisionTest, PrecisePointOnAStoredMaskOfTheSpriteTable)
+{
+    std::string error;
+    const std::string dir = kvtest::ScriptFixture("tests/fixtures/collision_sprite_cases.py", "", &error);
+    ASSERT_FALSE(dir.empty()) << error;
+    std::string data = kvtest::ReadFile(dir + "mask_sprite.win");
+    ASSERT_GT(data.size(), 8u);
+    auto* base = reinterpret_cast<uint8_t*>(data.data());
+    uint32_t at = 8, size = 0;
+    while (at + 8 <= data.size()) {
+        std::memcpy(&size, base + at + 4, 4);
+        if (std::memcmp(base + at, "SPRT", 4) == 0) break;
+        at += 8 + size;
+    }
+    ASSERT_LE(at + 8 + size, data.size()) << "no SPRT chunk";
+    Sprite_SetFactsSource(nullptr);
+    Sprite_SetPixelTests(nullptr);
+    // Chunk loaders read inside the loaded game data.
+    const GameDataInfo saved = g_GameData;
+    g_GameData.data = base;
+    g_GameData.length = uint32_t(data.size());
+    g_GameData.newMode = false;
+    Sprite_Init();
+    const bool loaded = Sprite_Load(base + at + 8, size, base);
+    g_GameData = saved;
+    ASSERT_TRUE(loaded);
+    ASSERT_EQ(Sprite_Find("spr_mask"), 0);
+
+    // The 4 x 3 frame with origin (1, 1) at (20, 20) covers 19..22 x 19..21; its mask rows are 1000, 0110, 0001.
+    CInstance* inst = Make(20, 20, 0);
+    struct Case {
+        const char* name;
+        double x, y;
+        bool precise, want;
+    };
+    const Case cases[] = {
+        {"solid corner (0, 0)", 19, 19, true, true},
+        {"empty (1, 0)", 20, 19, true, false},
+        {"solid (1, 1) under the origin", 20, 20, true, true},
+        {"empty (0, 2)", 19, 21, true, false},
+        {"solid (3, 2)", 22, 21, true, true},
+        {"empty pixel without precise checking", 20, 19, false, true},
+        {"outside the box", 23, 21, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(inst->CollisionPoint(c.x, c.y, c.precise), c.want);
+    }
+    CollTest_ExpectBox(inst->bbox, CollTest_Box(19, 19, 22, 21));
+    Sprite_Init();
 }
 
 }  // namespace

@@ -288,7 +288,13 @@ TEST_F(RoomLoad, ViewRecordsAndOneCameraPerViewRecordInNewerGames)
             EXPECT_EQ(v.speedX, w.speedX);
             EXPECT_EQ(v.speedY, w.speedY);
             EXPECT_EQ(v.targetObject, w.targetObject);
-            EXPECT_EQ(v.cameraId, -1);  // the camera seam makes none
+            // Cameras are numbered from 0 after the load's reset (the default camera is still a seam's).
+            EXPECT_EQ(v.cameraId, i < row.cameras ? i : -1);
+            if (const CCamera* camera = CCameraManager::GetCamera(v.cameraId)) {
+                EXPECT_EQ(camera->GetViewX(), w.x);
+                EXPECT_EQ(camera->GetViewWidth(), w.width);
+                EXPECT_EQ(camera->target, w.targetObject);
+            }
         }
         Unload();
     }

@@ -31,7 +31,10 @@ Chunk writers: gen8 (also GEN7/GENL through tag=), strg, code (both layouts; ver
 blobs and relative offsets), vari and func (both layouts; func's version-15 local-name table), glob, scpt,
 tpag, txtr, optn (both layouts and the user constants, see formkit.options), objt and tmln (objects
 with their events and physics block, timelines with their moments, see formkit.objects), room (rooms with
-their backgrounds, views, instance and tile records, see formkit.rooms), chunk (raw). Each takes `extra` (bytes appended to the body), `cut` (the body cut to that
+their backgrounds, views, instance and tile records, see formkit.rooms), shdr (shader records with their
+sources, attribute names and extension, see formkit.shaders), font (font entries with their glyphs,
+kerning pairs and the code table, see formkit.fonts), sprt (sprites with their frame entries, stored
+masks and vector or skeleton content, see formkit.sprites), chunk (raw). Each takes `extra` (bytes appended to the body), `cut` (the body cut to that
 many bytes) and `size` (a size word other than the body's length) for damaged variants.
 
 built.expect (also written as JSON) holds, computed from the built bytes by the loader's rules
@@ -64,6 +67,9 @@ from .container import (  # noqa: F401
 from .options import optn_fields  # noqa: F401  (also gives Container its optn writer)
 from .objects import Object, Physics, Timeline, PARENT_NONE  # noqa: F401  (and the objt, tmln writers)
 from .rooms import Room, Background, View, Instance, Tile  # noqa: F401  (and the room writer)
+from .shaders import Shader, ShaderExtension, Blob  # noqa: F401  (and the shdr writer)
+from .sprites import Sprite, Raw, pack_mask, mask_size, mask_from_png, skeleton_content  # noqa: F401  (sprt)
+from .fonts import Font, Glyph, default_code_table  # noqa: F401  (and the font writer)
 from .damage import form_size_off, set_chunk_size, chunk_size_past_end, truncate, set_u32, set_u16  # noqa
 from .common import chunks, find_chunk, form_ok, read_string, string_text  # noqa: F401
 from .header import room_order_offset, DEFAULT_DISPLAY_NAME  # noqa: F401

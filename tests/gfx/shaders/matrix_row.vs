@@ -1,0 +1,16 @@
+// The colour is (0, 1, 0, 0) times M: the second row of the matrix the program sees.
+float4x4 kv_Matrices[5];
+float4x4 M;
+
+struct VOut {
+    float4 pos : POSITION;
+    float4 col : COLOR0;
+};
+
+VOut main (float4 pos : POSITION)
+{
+    VOut o;
+    o.pos = mul (pos, kv_Matrices[4]);
+    o.col = mul (float4 (0, 1, 0, 0), M);
+    return o;
+}
