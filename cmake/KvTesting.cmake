@@ -3,11 +3,6 @@ include(GoogleTest)
 
 # Every test gets this environment; the test main also gives each process its own scratch folder.
 set(KV_TEST_ENV "KV_NO_DIALOGS=1;SDL_VIDEODRIVER=offscreen")
-# Under the leak checker the software GL renderer draws on the calling thread: its worker threads, still
-# winding down at exit, can crash the checker's thread-stopping pass.
-if(KV_SANITIZE)
-  list(APPEND KV_TEST_ENV "LP_NUM_THREADS=0")
-endif()
 set(KV_IN_SCRATCH ${CMAKE_SOURCE_DIR}/tests/support/in-scratch)
 
 # Test code compiles at -O1 in small unity batches: its build time is mostly the test sources, and no one
