@@ -38,24 +38,6 @@ namespace gl_shader_test {
 
 constexpr uint32_t kSize = 64;
 
-void Ortho2D()
-{
-    const float w = float(kSize), h = float(kSize), zn = 1.0f, zf = 32000.0f;
-    Matrix44 identity = Matrix_Identity(), view = Matrix_Identity(), proj{};
-    view.m[12] = -w / 2;
-    view.m[13] = -h / 2;
-    view.m[14] = 16000.0f;
-    proj.m[0] = 2.0f / w;
-    proj.m[5] = 2.0f / -h;
-    proj.m[10] = 1.0f / (zf - zn);
-    proj.m[14] = zn / (zn - zf);
-    proj.m[15] = 1.0f;
-    proj.m[12] -= 1.0f / w;
-    proj.m[13] += 1.0f / h;
-    GR_D3D_SetMatrixUnshifted(RDTS_WORLD, identity);
-    GR_D3D_SetMatrixUnshifted(RDTS_VIEW, view);
-    GR_D3D_SetMatrixUnshifted(RDTS_PROJECTION, proj);
-}
 
 int Channel(uint32_t argb, int shift) { return int((argb >> shift) & 255); }
 
@@ -98,7 +80,7 @@ protected:
         d->SetRenderState(RDRS_ZENABLE, 0);
         d->SetRenderState(RDRS_LIGHTING, 0);
         GR_D3D_SetTextureStageOps(true);
-        Ortho2D();
+        gltest::Ortho2D(kSize);
         GR_Depth = 0;
         GR_PrimOffsetX = GR_PrimOffsetY = 1.0f;
         GR_Draw_Init();

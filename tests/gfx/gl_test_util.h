@@ -3,6 +3,8 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include "gfx/matrix.h"
+#include "gfx/matrices.h"
 #include "platform/gl_device.h"
 #include "platform/platform.h"
 #include "platform/render_device.h"
@@ -14,6 +16,26 @@
 #include <vector>
 
 namespace gltest {
+
+// 2D over a size x size target, y down, texel centres on pixel centres, through the engine's matrices.
+inline void Ortho2D(uint32_t size)
+{
+    const float w = float(size), h = float(size), zn = 1.0f, zf = 32000.0f;
+    Matrix44 identity = Matrix_Identity(), view = Matrix_Identity(), proj{};
+    view.m[12] = -w / 2;
+    view.m[13] = -h / 2;
+    view.m[14] = 16000.0f;
+    proj.m[0] = 2.0f / w;
+    proj.m[5] = 2.0f / -h;
+    proj.m[10] = 1.0f / (zf - zn);
+    proj.m[14] = zn / (zn - zf);
+    proj.m[15] = 1.0f;
+    proj.m[12] -= 1.0f / w;
+    proj.m[13] += 1.0f / h;
+    GR_D3D_SetMatrixUnshifted(RDTS_WORLD, identity);
+    GR_D3D_SetMatrixUnshifted(RDTS_VIEW, view);
+    GR_D3D_SetMatrixUnshifted(RDTS_PROJECTION, proj);
+}
 
 // A windowed back buffer of width x height (multisampled when samples is 2 ... 16) with depth and stencil,
 // presented at once.

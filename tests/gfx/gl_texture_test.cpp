@@ -35,25 +35,6 @@ constexpr uint32_t kSize = 64;
 using Shared = gltest::VideoWindow;
 using gltest::Video;
 
-// 2D over a size x size target, y down, texel centres on pixel centres.
-void Ortho2D(uint32_t size = kSize)
-{
-    const float w = float(size), h = float(size), zn = 1.0f, zf = 32000.0f;
-    Matrix44 identity = Matrix_Identity(), view = Matrix_Identity(), proj{};
-    view.m[12] = -w / 2;
-    view.m[13] = -h / 2;
-    view.m[14] = 16000.0f;
-    proj.m[0] = 2.0f / w;
-    proj.m[5] = 2.0f / -h;
-    proj.m[10] = 1.0f / (zf - zn);
-    proj.m[14] = zn / (zn - zf);
-    proj.m[15] = 1.0f;
-    proj.m[12] -= 1.0f / w;
-    proj.m[13] += 1.0f / h;
-    GR_D3D_SetMatrixUnshifted(RDTS_WORLD, identity);
-    GR_D3D_SetMatrixUnshifted(RDTS_VIEW, view);
-    GR_D3D_SetMatrixUnshifted(RDTS_PROJECTION, proj);
-}
 
 class GlTexture : public testing::Test {
 protected:
@@ -90,7 +71,7 @@ protected:
         d->SetRenderState(RDRS_ZENABLE, 0);
         d->SetRenderState(RDRS_LIGHTING, 0);
         GR_D3D_SetTextureStageOps(true);
-        Ortho2D();
+        gltest::Ortho2D(kSize);
         GR_Depth = 0;
         GR_PrimOffsetX = GR_PrimOffsetY = 1.0f;
         GR_Draw_Init();
@@ -324,7 +305,7 @@ TEST_F(GlTexture, GameDataEntriesDrawAsImageMagickCropsOfTheirPage)
     d->SetRenderState(RDRS_ZENABLE, 0);
     d->SetRenderState(RDRS_LIGHTING, 0);
     GR_D3D_SetTextureStageOps(true);
-    Ortho2D(kBig);
+    gltest::Ortho2D(kBig);
     GR_Texture_SetInterpolation(false);
 
     // Every pixel of the block at (left, top) equals expected; the ring around it keeps the clear colour.
